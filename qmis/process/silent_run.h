@@ -1,0 +1,17 @@
+// Running a program with the wait cursor shown, blocking until it ends.
+#pragma once
+
+#include <windows.h>
+
+namespace qmis {
+
+inline constexpr DWORD kRunFailed = 0x80004005;  // E_FAIL
+inline constexpr DWORD kErrorTextSize = MAX_PATH;
+
+// Starts `commandLine`, waits for the process to end and returns its exit
+// code, or E_FAIL when it cannot be started or its code cannot be read. For an
+// exit code other than 0 and 3010 the system's message text for it goes into
+// `errorText` (at most 260 bytes with the zero, cut at a whole character).
+DWORD SilentRunExternalWait(char* commandLine, char* errorText);
+
+}  // namespace qmis

@@ -1,0 +1,48 @@
+#include "qmis/registry/key_sweep.h"
+
+#include "qmis/handles.h"
+#include "qmis/path_buffer.h"
+#include "qmis/registry/key_tree.h"
+
+namespace qmis {
+namespace {
+
+bool HoldsValue(HKEY key) {
+  PathBuffer name;
+  DWORD size = kPathBufferSize;
+  return RegEnumValueA(key, 0, name, &size, nullptr, nullptr, nullptr, nullptr) !=
+         ERROR_NO_MORE_ITEMS;
+}
+
+}  // namespace
+
+void SweepEmptyKeys(HKEY key, DWORD depth, DWORD& valueHolders) {
+  // The index goes on after a deletion, so the subkey that moved into the
+  // deleted one's place waits for the next call.
+  for (DWORD index = 0;; ++index) {
+    if (depth == 0) valueHolders = 0;
+    PathBuffer name;
+    if (RegEnumKeyA(key, index, name, kPathBufferSize) != ERROR_SUCCESS) return;
+    {
+      UniqueKey subkey;
+      if (RegOpenKeyExA(key, name, 0, KEY_ALL_ACCESS, subkey.put()) != ERROR_SUCCESS) {
+        ++valueHolders;
+      } else {
+        if (HoldsValue(subkey.get())) ++valueHolders;
+        SweepEmptyKeys(subkey.get(), depth + 1, valueHolders);
+      }
+    }
+    if (depth == 0 && valueHolders == 0) DeleteKeyTree(key, name);
+  }
+}
+
+LONG KeyClean(HKEY root, const char* path) {
+  UniqueKey key;
+  const LONG status = RegOpenKeyExA(root, path, 0, KEY_ALL_ACCESS, key.put());
+  if (status != ERROR_SUCCESS) return status;
+  DWORD valueHolders = 0;
+  SweepEmptyKeys(key.get(), 0, valueHolders);
+  return key.reset();
+}
+
+}  // namespace qmis

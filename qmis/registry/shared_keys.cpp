@@ -1,0 +1,128 @@
+#include "qmis/registry/shared_keys.h"
+
+#include <optional>
+
+#include "qmis/handles.h"
+#include "qmis/path_buffer.h"
+#include "qmis/registry/key_tree.h"
+#include "qmis/registry/registry_paths.h"
+#include "qmis/registry/value_walk.h"
+
+namespace qmis {
+namespace {
+
+LONG CreateKey(const char* path, UniqueKey& key) {
+  return RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                         KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
+}
+
+void WriteMask(HKEY key, const char* name, DWORD mask) {
+  RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&mask), sizeof mask);
+}
+
+struct Mask {
+  LONG status;
+  DWORD type;
+  DWORD value;
+};
+
+Mask ReadMask(HKEY key) {
+  Mask mask{ERROR_SUCCESS, REG_NONE, 0};
+  DWORD size = sizeof mask.value;
+  mask.status = RegQueryValueExA(key, kClaimMaskValue, nullptr, &mask.type,
+                                 reinterpret_cast<BYTE*>(&mask.value), &size);
+  return mask;
+}
+
+// Takes the product's bits off one shared key; deletes the key when no bit
+// is left. Returns the deletion's status, or nothing when nothing was deleted.
+std::optional<LONG> ReleaseClaim(HKEY makerRoot, const char* sharedKeyName, DWORD productBits) {
+  UniqueKey shared;
+  if (RegOpenKeyExA(makerRoot, sharedKeyName, 0, KEY_ALL_ACCESS, shared.put()) != ERROR_SUCCESS)
+    return std::nullopt;
+  const Mask mask = ReadMask(shared.get());
+  if (mask.status != ERROR_SUCCESS || mask.type != REG_DWORD) return std::nullopt;
+  const DWORD remaining = mask.value & ~productBits;
+  if (remaining != 0) {
+    WriteMask(shared.get(), kClaimMaskValue, remaining);
+    return std::nullopt;
+  }
+  shared.reset();
+  return DeleteKeyTree(makerRoot, sharedKeyName);
+}
+
+}  // namespace
+
+int SetRefcountedKey(const char* productKey, const char* sharedKeyName, DWORD bits) {
+  PathBuffer claimListPath;
+  PathBuffer sharedKeyPath;
+  // An empty name would make the maker's root itself a shared key.
+  if (sharedKeyName[0] == '\0') return 0;
+  if (!FormatPath(claimListPath, kClaimListFormat, productKey) ||
+      !FormatPath(sharedKeyPath, kSharedKeyFormat, sharedKeyName)) {
+    return 0;
+  }
+
+  {
+    UniqueKey claimList;
+    if (CreateKey(claimListPath, claimList) != ERROR_SUCCESS) return 0;
+    WriteMask(claimList.get(), sharedKeyName, bits);
+  }
+
+  UniqueKey shared;
+  if (CreateKey(sharedKeyPath, shared) != ERROR_SUCCESS) return 0;
+  const Mask mask = ReadMask(shared.get());
+  DWORD newMask = bits;
+  if (mask.status == ERROR_SUCCESS) {
+    if (mask.type != REG_DWORD) return 0;
+    newMask |= mask.value;
+  }
+  WriteMask(shared.get(), kClaimMaskValue, newMask);
+  return 1;
+}
+
+LONG RemoveRefcountedKeys(const char* productKey) {
+  PathBuffer claimListPath;
+  PathBuffer uninstallPath;
+  if (!FormatPath(claimListPath, kClaimListFormat, productKey) ||
+      !FormatPath(uninstallPath, kUninstallKeyFormat, productKey)) {
+    return ERROR_INVALID_PARAMETER;
+  }
+
+  LONG result = 1;
+  {
+    UniqueKey claimList;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, claimListPath, 0, KEY_READ, claimList.put()) !=
+        ERROR_SUCCESS) {
+      return 1;
+    }
+    UniqueKey makerRoot;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMakerRoot, 0, KEY_ALL_ACCESS, makerRoot.put()) !=
+        ERROR_SUCCESS) {
+      return 1;
+    }
+    // Only keys under the maker's root are deleted during the walk, never
+    // entries of the list, so the rising index visits every entry once.
+    for (DWORD index = 0;; ++index) {
+      PathBuffer name;
+      DWORD nameSize = kPathBufferSize;
+      DWORD type = REG_NONE;
+      DWORD bits = 0;
+      DWORD bitsSize = sizeof bits;
+      const LONG status = RegEnumValueA(claimList.get(), index, name, &nameSize, nullptr, &type,
+                                        reinterpret_cast<BYTE*>(&bits), &bitsSize);
+      if (!ValueWalkGoesOn(claimList.get(), status, index)) break;
+      if (status != ERROR_SUCCESS || type != REG_DWORD || name[0] == '\0') continue;
+      if (const auto deleted = ReleaseClaim(makerRoot.get(), name, bits)) result = *deleted;
+    }
+  }
+
+  UniqueKey product;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, uninstallPath, 0, KEY_ALL_ACCESS, product.put()) !=
+      ERROR_SUCCESS) {
+    return result;
+  }
+  return DeleteKeyTree(product.get(), kClaimListName);
+}
+
+}  // namespace qmis

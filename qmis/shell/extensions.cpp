@@ -1,0 +1,82 @@
+#include "qmis/shell/extensions.h"
+
+#include <windows.h>
+
+#include "qmis/handles.h"
+#include "qmis/path_buffer.h"
+#include "qmis/registry/key_tree.h"
+#include "qmis/registry/value_walk.h"
+#include "qmis/shell/saved_default.h"
+#include "qmis/text.h"
+
+namespace qmis {
+namespace {
+
+constexpr char kExtensionsFormat[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s\\Extensions";
+
+// Gives the extension back to its earlier file type when the product holds
+// it (no readable default, or the product's file type in any letter case).
+void HandBackExtension(const char* extension, const char* fileType) {
+  UniqueKey key;
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, extension, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS)
+    return;
+  TextValue current;
+  const bool held = ReadTextValue(key.get(), nullptr, current) != ERROR_SUCCESS ||
+                    lstrcmpiA(current.data, fileType) == 0;
+  if (!held) return;  // another program's now: its key and "QmPrevious" stay
+  switch (RestoreSavedDefault(key.get())) {
+    case Restore::kRestored:
+      RegDeleteValueA(key.get(), kSavedDefaultValue);
+      break;
+    case Restore::kNothingSaved:
+      DeleteKeyTree(HKEY_CLASSES_ROOT, extension);
+      break;
+    case Restore::kWriteFailed:
+      break;  // "QmPrevious" stays for a later attempt
+  }
+}
+
+void DeleteFileType(const char* fileType) {
+  UniqueKey key;
+  if (RegOpenKeyExA(HKEY_CLASSES_ROOT, fileType, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS)
+    return;
+  DeleteKeyTree(HKEY_CLASSES_ROOT, fileType);
+}
+
+}  // namespace
+
+void UnregisterSpecificExtension(const char* prefix, const char* extension) {
+  // An empty extension would name the root of HKEY_CLASSES_ROOT.
+  if (extension[0] == '\0') return;
+  PathBuffer fileType;
+  if (!FormatPath(fileType, "%sFile%s", prefix, extension)) return;
+  HandBackExtension(extension, fileType);
+  DeleteFileType(fileType);
+}
+
+void UnregisterExtensions(const char* productKey) {
+  PathBuffer handler;
+  PathBuffer listPath;
+  if (!BuildHandlerName(productKey, handler) ||
+      !FormatPath(listPath, kExtensionsFormat, productKey)) {
+    return;
+  }
+  UniqueKey list;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, listPath, 0, KEY_READ, list.put()) != ERROR_SUCCESS) return;
+  // The list lies under HKLM\SOFTWARE\Microsoft and the work changes only
+  // HKEY_CLASSES_ROOT, so the rising index needs no correction.
+  for (DWORD index = 0;; ++index) {
+    PathBuffer extension;
+    DWORD extensionSize = kPathBufferSize;
+    BYTE data[kPathBufferSize];
+    DWORD dataSize = sizeof data;
+    DWORD type = REG_NONE;
+    const LONG status =
+        RegEnumValueA(list.get(), index, extension, &extensionSize, nullptr, &type, data, &dataSize);
+    if (!ValueWalkGoesOn(list.get(), status, index)) break;
+    if (status == ERROR_SUCCESS) UnregisterSpecificExtension(handler, extension);
+  }
+}
+
+}  // namespace qmis

@@ -1,0 +1,26 @@
+// The saved default of a shell key: the value that stood as the key's default
+// before the product took it over, kept in "QmPrevious" beside it.
+#pragma once
+
+#include <windows.h>
+
+#include "qmis/registry/value_walk.h"
+
+namespace qmis {
+
+inline constexpr char kSavedDefaultValue[] = "QmPrevious";
+
+// Writes `previous` as "QmPrevious" (REG_SZ, the byte count it was read with).
+LONG SaveDefault(HKEY key, const TextValue& previous);
+
+enum class Restore {
+  kRestored,      // the saved default is the default again
+  kNothingSaved,  // no readable "QmPrevious"
+  kWriteFailed,   // writing it back failed: "QmPrevious" must stay
+};
+
+// Makes "QmPrevious", if readable, the default again, as REG_SZ with the
+// byte count read. "QmPrevious" itself is left to the caller.
+Restore RestoreSavedDefault(HKEY key);
+
+}  // namespace qmis

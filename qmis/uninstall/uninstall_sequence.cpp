@@ -1,0 +1,68 @@
+#include "qmis/uninstall/uninstall_sequence.h"
+
+#include <windows.h>
+
+#include "qmis/handles.h"
+#include "qmis/path_buffer.h"
+#include "qmis/process/silent_run.h"
+#include "qmis/registry/shared_keys.h"
+#include "qmis/registry/value_walk.h"
+#include "qmis/shell/autoplay.h"
+#include "qmis/shell/extensions.h"
+#include "qmis/uninstall/command_line.h"
+
+namespace qmis {
+namespace {
+
+constexpr char kDependentsFormat[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s\\Dependents";
+constexpr char kDependentCommandFormat[] = "%s -y -f\"%s\"";
+
+}  // namespace
+
+void UninstallProduct(const char* commandLine) {
+  PathBuffer uninstallerPath;
+  PathBuffer productKey;
+  GetUninstallerPath(commandLine, uninstallerPath);
+  GetProductArg(commandLine, productKey);
+  // Every step runs, whatever an earlier one found.
+  UnregisterExtensions(productKey);
+  UnregisterAutoInsertTag(productKey);
+  RemoveRefcountedKeys(productKey);
+  RunDependentUninstallers(uninstallerPath, productKey);
+}
+
+void RunDependentUninstallers(const char* uninstallerPath, const char* productKey) {
+  PathBuffer listPath;
+  if (!FormatPath(listPath, kDependentsFormat, productKey)) return;
+  UniqueKey list;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, listPath, 0, KEY_READ, list.put()) != ERROR_SUCCESS) return;
+  for (DWORD index = 0;; ++index) {
+    PathBuffer name;
+    DWORD nameSize = kPathBufferSize;
+    char file[kPathBufferSize + 1];
+    DWORD fileSize = kPathBufferSize;
+    DWORD type = REG_NONE;
+    const LONG status = RegEnumValueA(list.get(), index, name, &nameSize, nullptr, &type,
+                                      reinterpret_cast<BYTE*>(file), &fileSize);
+    // A dependent's own uninstall may delete the list: the walk then ends.
+    if (!ValueWalkGoesOn(list.get(), status, index)) break;
+    if (status != ERROR_SUCCESS || type != REG_SZ) continue;
+    file[fileSize] = '\0';  // data stored without its zero stays inside the buffer
+    if (!IsFilePresent(file)) continue;
+    PathBuffer command;
+    if (!FormatPath(command, kDependentCommandFormat, uninstallerPath, file)) continue;
+    char errorText[kErrorTextSize];
+    errorText[0] = '\0';
+    SilentRunExternalWait(command, errorText);
+  }
+}
+
+int IsFilePresent(const char* path) {
+  UniqueFile file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (file) return 1;
+  return GetLastError() == ERROR_SHARING_VIOLATION ? 1 : 0;
+}
+
+}  // namespace qmis

@@ -1,0 +1,19 @@
+// What the uninstaller host's call into the library does for the product
+// named on its command line, and the dependent products' uninstalls.
+#pragma once
+
+namespace qmis {
+
+// Hands back the product's extensions and AutoPlay default, releases its
+// shared keys, then runs the host for each dependent, one after another.
+void UninstallProduct(const char* commandLine);
+
+// Runs "<uninstaller path> -y -f"<file>"" for each REG_SZ value under the
+// product's "Dependents" key whose file is present, waiting for each run.
+void RunDependentUninstallers(const char* uninstallerPath, const char* productKey);
+
+// Whether the file exists: it opens for reading, or another process holds it
+// without sharing.
+int IsFilePresent(const char* path);
+
+}  // namespace qmis

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# wine-session.sh start|stop BUILD_DIR
+#
+# start: makes a template prefix once per build tree, copies it into a fresh
+#        run prefix, and starts one persistent wineserver for that prefix.
+# stop:  stops the wineserver of the run prefix (and only that one).
+#
+# Every Wine command here runs with its standard streams on /dev/null: a
+# helper process that inherits a pipe would keep the caller (CTest) waiting.
+set -euo pipefail
+action=$1
+build=$(cd "$2" && pwd)
+template=$build/wine/template
+run=$build/wine/run
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+
+quiet() { "$@" </dev/null >/dev/null 2>&1; }
+
+case $action in
+  start)
+    if [ ! -f "$template/.ready" ]; then
+      rm -rf "$template"
+      mkdir -p "$build/wine"
+      WINEPREFIX=$template WINEARCH=win32 quiet wineboot -i
+      WINEPREFIX=$template quiet wineserver -w
+      touch "$template/.ready"
+    fi
+    WINEPREFIX=$run quiet wineserver -k || true
+    rm -rf "$run"
+    cp -a "$template" "$run"
+    WINEPREFIX=$run quiet wineserver -p
+    WINEPREFIX=$run quiet wine cmd /c exit
+    echo "wine prefix ready: $run"
+    ;;
+  stop)
+    WINEPREFIX=$run quiet wineserver -k || true
+    echo "wine server stopped: $run"
+    ;;
+  *)
+    echo "usage: $0 start|stop BUILD_DIR" >&2
+    exit 2
+    ;;
+esac

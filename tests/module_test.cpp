@@ -1,0 +1,102 @@
+// The module frame: export directory, calling convention, version queries.
+#include <gmock/gmock.h>
+
+#include <cstring>
+#include <set>
+#include <string>
+
+#include "guard_buffer.h"
+#include "library_test.h"
+#include "stack_check.h"
+
+namespace qmis_test {
+namespace {
+
+using ::testing::ElementsAre;
+
+template <typename T>
+T* AtRva(HMODULE module, DWORD rva) {
+  return reinterpret_cast<T*>(reinterpret_cast<BYTE*>(module) + rva);
+}
+
+struct ExportDirectory {
+  std::string moduleName;
+  std::set<std::string> names;
+};
+
+ExportDirectory ReadExportDirectory(HMODULE module) {
+  auto* dos = AtRva<IMAGE_DOS_HEADER>(module, 0);
+  auto* nt = AtRva<IMAGE_NT_HEADERS32>(module, dos->e_lfanew);
+  const auto& entry = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+  auto* dir = AtRva<IMAGE_EXPORT_DIRECTORY>(module, entry.VirtualAddress);
+  ExportDirectory result;
+  result.moduleName = AtRva<char>(module, dir->Name);
+  auto* names = AtRva<DWORD>(module, dir->AddressOfNames);
+  for (DWORD i = 0; i < dir->NumberOfNames; ++i) result.names.insert(AtRva<char>(module, names[i]));
+  return result;
+}
+
+using ModuleFrame = LibraryTest;
+
+TEST_F(ModuleFrame, ExportDirectoryRecordsTheModuleNameAndOnlyTableNames) {
+  const ExportDirectory dir = ReadExportDirectory(library().module());
+  EXPECT_EQ(dir.moduleName, "QMIS.dll");
+  std::set<std::string> table;
+  for (const ExportInfo& info : kExportTable) table.insert(info.name);
+  for (const std::string& name : dir.names) EXPECT_TRUE(table.count(name)) << name;
+  for (const char* name : {"_DllMain@12", "QMSetup_DetectDxmedia", "QMSetup_GetInternalBuildNum",
+                           "QMSetup_GetInternalMajorVerNum", "QMSetup_GetInternalMinorVerNum",
+                           "QMSetup_GetVersionNum", "QMSetup_RemoveSpaces"}) {
+    EXPECT_TRUE(dir.names.count(name)) << name;
+  }
+}
+
+TEST_F(ModuleFrame, EveryExportRemovesFourBytesPerArgument) {
+  // A command line without markers keeps the uninstall hook from naming a
+  // real product.
+  static char commandLine[] = "C:\\stack-check.exe";
+  hook().Replace("GetCommandLineA",
+                 [](const uint32_t*) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(commandLine)); });
+  const uint32_t args[3] = {0, 0, 0};  // null pointers are refused before any work
+  for (const ExportInfo& info : kExportTable) {
+    void* function = library().Find(info.name);
+    if (function == nullptr) continue;
+    EXPECT_EQ(StackBytesRemoved(function, args, info.argumentBytes / 4),
+              info.argumentBytes)
+        << info.name;
+  }
+}
+
+TEST_F(ModuleFrame, DllMainAcceptsEveryReason) {
+  for (DWORD reason : {0u, 1u, 2u, 3u, 99u}) {
+    EXPECT_TRUE(api().DllMain(reinterpret_cast<HINSTANCE>(library().module()), reason, nullptr))
+        << reason;
+  }
+}
+
+TEST_F(ModuleFrame, VersionQueriesAgree) {
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(api().GetInternalBuildNum(), 60);
+    EXPECT_EQ(api().GetInternalMajorVerNum(), 2);
+    EXPECT_EQ(api().GetInternalMinorVerNum(), 0);
+    EXPECT_EQ(api().DetectDxmedia(), 1);
+  }
+}
+
+TEST_F(ModuleFrame, VersionTextIsNineBytesExactly) {
+  char text[16];
+  std::memset(text, 0xBD, sizeof text);
+  EXPECT_EQ(api().GetVersionNum(text), 60);
+  EXPECT_EQ(std::string(text, 9), std::string("2.0.0.60", 9));
+  EXPECT_EQ(static_cast<unsigned char>(text[9]), 0xBD);
+  EXPECT_EQ(api().GetVersionNum(text), 60);
+  EXPECT_STREQ(text, "2.0.0.60");
+
+  GuardedBuffer exact(9);  // a tenth byte would fault
+  EXPECT_EQ(api().GetVersionNum(exact.data()), 60);
+  EXPECT_STREQ(exact.data(), "2.0.0.60");
+  EXPECT_EQ(api().GetVersionNum(nullptr), 60);
+}
+
+}  // namespace
+}  // namespace qmis_test

@@ -1,0 +1,196 @@
+// Key-tree deletion on Wine's registry, which refuses to delete a key that
+// still has subkeys, so the pass structure runs for real.
+#include <gmock/gmock.h>
+
+#include <string>
+#include <vector>
+
+#include "internals.h"
+
+namespace qmis_test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+constexpr const char* kTestRoot = "Software\\QmisTests";
+
+class DeleteKeyTree : public InternalsTest {
+ protected:
+  void SetUp() override {
+    InternalsTest::SetUp();
+    key_ = sandbox_.NewKey(HKEY_CURRENT_USER, kTestRoot, "tree");
+  }
+
+  LONG Delete(const std::string& path) {
+    return internals().DeleteKeyTree(HKEY_CURRENT_USER, path.c_str());
+  }
+
+  // The subkey paths RegDeleteKeyA was given, in order.
+  std::vector<std::string> Deletions() {
+    std::vector<std::string> paths;
+    for (const Call& call : hook().Calls("RegDeleteKeyA")) paths.push_back(call.strings[1]);
+    return paths;
+  }
+
+  std::string key_;
+};
+
+TEST_F(DeleteKeyTree, MissingKeyGivesFileNotFoundAndChangesNothing) {
+  CreateTree(HKEY_CURRENT_USER, key_, {"stays"});
+  EXPECT_EQ(Delete(key_ + "\\missing"), ERROR_FILE_NOT_FOUND);
+  EXPECT_THAT(ReadTree(HKEY_CURRENT_USER, key_), ElementsAre("stays"));
+  EXPECT_THAT(Deletions(), IsEmpty());
+}
+
+TEST_F(DeleteKeyTree, KeyWithoutSubkeysGoesInOnePass) {
+  CreateKey(HKEY_CURRENT_USER, key_);
+  SetValue(HKEY_CURRENT_USER, key_, "v", Sz("x"));
+  EXPECT_EQ(Delete(key_), ERROR_SUCCESS);
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, key_));
+  EXPECT_THAT(Deletions(), ElementsAre(key_));
+}
+
+TEST_F(DeleteKeyTree, FourSubkeysTakeThreePassesInTheStatedOrder) {
+  CreateTree(HKEY_CURRENT_USER, key_, {"A", "B", "C", "D"});
+  EXPECT_EQ(Delete(key_), ERROR_SUCCESS);
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, key_));
+  // Pass 1 takes A and C, pass 2 B, pass 3 D and then the key; the key's
+  // own deletes in passes 1 and 2 are refused while subkeys remain.
+  EXPECT_THAT(Deletions(), ElementsAre("A", "C", key_, "B", key_, "D", key_));
+  std::vector<uint32_t> results;
+  for (const Call& call : hook().Calls("RegDeleteKeyA")) results.push_back(call.result);
+  EXPECT_EQ(results[2], static_cast<uint32_t>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(results[6], static_cast<uint32_t>(ERROR_SUCCESS));
+}
+
+TEST_F(DeleteKeyTree, EachSubkeyGoesWithItsSubtreeBeforeTheNextIndex) {
+  CreateTree(HKEY_CURRENT_USER, key_, {"A", "A\\x", "A\\y", "A\\x\\deep", "B", "C\\z"});
+  SetValue(HKEY_CURRENT_USER, key_ + "\\A\\x\\deep", "v", Dword(1));
+  EXPECT_EQ(Delete(key_), ERROR_SUCCESS);
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, key_));
+  const std::vector<std::string> deletions = Deletions();
+  ASSERT_GE(deletions.size(), 4u);
+  EXPECT_EQ(deletions[0], "deep");  // A's subtree first, depth first
+  EXPECT_EQ(deletions[1], "x");
+}
+
+TEST_F(DeleteKeyTree, PathOfTwoKeysDeletesOnlyTheLast) {
+  CreateTree(HKEY_CURRENT_USER, key_, {"X", "X\\Y", "X\\Y\\Z", "X\\other"});
+  EXPECT_EQ(Delete(key_ + "\\X\\Y"), ERROR_SUCCESS);
+  EXPECT_THAT(ReadTree(HKEY_CURRENT_USER, key_), ElementsAre("X", "X\\other"));
+}
+
+TEST_F(DeleteKeyTree, EmptyOrNullPathDeletesNothing) {
+  CreateTree(HKEY_CURRENT_USER, key_, {"A", "B"});
+  HKEY parent = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, key_.c_str(), 0, KEY_ALL_ACCESS, &parent), 0);
+  EXPECT_EQ(internals().DeleteKeyTree(parent, ""), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(internals().DeleteKeyTree(parent, nullptr), ERROR_INVALID_PARAMETER);
+  RegCloseKey(parent);
+  EXPECT_THAT(ReadTree(HKEY_CURRENT_USER, key_), ElementsAre("A", "B"));
+  EXPECT_EQ(hook().Log().size(), 0u);
+}
+
+TEST_F(DeleteKeyTree, NameBlockThatCannotBeHadEndsBeforeAnyEnumeration) {
+  CreateTree(HKEY_CURRENT_USER, key_, {"A", "B"});
+  hook().Fail("GlobalAlloc", 0, 0, ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_EQ(Delete(key_), ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_EQ(hook().Count("RegEnumKeyExA"), 0);
+  EXPECT_THAT(ReadTree(HKEY_CURRENT_USER, key_), ElementsAre("A", "B"));
+
+  hook().ClearRules();
+  hook().Fail("GlobalLock", 0, 0, ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_EQ(Delete(key_), ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_THAT(ReadTree(HKEY_CURRENT_USER, key_), ElementsAre("A", "B"));
+}
+
+TEST_F(DeleteKeyTree, OpenFailingAtTheStartOfAPassReturnsItsError) {
+  CreateTree(HKEY_CURRENT_USER, key_, {"A", "B", "C"});
+  // The first open is the one at the start of pass 1.
+  hook().Fail("RegOpenKeyA", 1, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Delete(key_), ERROR_ACCESS_DENIED);
+  EXPECT_THAT(ReadTree(HKEY_CURRENT_USER, key_), ElementsAre("A", "B", "C"));
+
+  // In pass 2, after A and C went in pass 1: they stay deleted.
+  hook().ClearRules();
+  CreateKey(HKEY_CURRENT_USER, key_ + "\\D");
+  hook().Replace("RegOpenKeyA", [this](const uint32_t* a) -> uint32_t {
+    static int passStarts = 0;
+    const std::string path = reinterpret_cast<const char*>(a[1]);
+    auto real = hook().Real<decltype(&::RegOpenKeyA)>("RegOpenKeyA");
+    // Opens of the key alternate: start of a pass, then the end-of-pass test.
+    if (path == key_ && ++passStarts == 3) return ERROR_ACCESS_DENIED;
+    return real(reinterpret_cast<HKEY>(a[0]), reinterpret_cast<LPCSTR>(a[1]),
+                reinterpret_cast<PHKEY>(a[2]));
+  });
+  EXPECT_EQ(Delete(key_), ERROR_ACCESS_DENIED);
+  EXPECT_THAT(ReadTree(HKEY_CURRENT_USER, key_), ElementsAre("B", "D"));
+}
+
+TEST_F(DeleteKeyTree, KeyNotReadableStillEnumeratesUntilTheEnumerationFails) {
+  CreateTree(HKEY_CURRENT_USER, key_, {"A", "B", "C", "A\\x"});
+  hook().Fail("RegOpenKeyExA", 0, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(internals().QuerySubkeyCount(HKEY_CURRENT_USER, key_.c_str()), 0xFFFFFFFFu);
+  EXPECT_EQ(Delete(key_), ERROR_SUCCESS);
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, key_));
+}
+
+TEST_F(DeleteKeyTree, UndeletableSubkeyEndsTheOperationInsteadOfLooping) {
+  CreateTree(HKEY_CURRENT_USER, key_, {"A", "B", "C"});
+  hook().Replace("RegDeleteKeyA", [this](const uint32_t* a) -> uint32_t {
+    if (std::string(reinterpret_cast<const char*>(a[1])) == "B") return ERROR_ACCESS_DENIED;
+    auto real = hook().Real<decltype(&::RegDeleteKeyA)>("RegDeleteKeyA");
+    return real(reinterpret_cast<HKEY>(a[0]), reinterpret_cast<LPCSTR>(a[1]));
+  });
+  EXPECT_EQ(Delete(key_), ERROR_ACCESS_DENIED);
+  EXPECT_THAT(ReadTree(HKEY_CURRENT_USER, key_), ElementsAre("B"));
+  // Pass 1 takes A and C (B moved under the passed index); pass 2 fails on
+  // B and on the key, changes nothing, and ends the operation.
+  EXPECT_THAT(Deletions(), ElementsAre("A", "C", key_, "B", key_));
+}
+
+TEST_F(DeleteKeyTree, UndeletableKeyWithoutSubkeysEndsAfterOnePass) {
+  CreateKey(HKEY_CURRENT_USER, key_);
+  hook().Fail("RegDeleteKeyA", 0, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Delete(key_), ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, key_));
+  EXPECT_EQ(hook().Count("RegDeleteKeyA"), 1);
+}
+
+TEST_F(DeleteKeyTree, DeleteThatFailsWhileTheKeyGoesAnywayReturnsItsError) {
+  CreateKey(HKEY_CURRENT_USER, key_);
+  hook().Replace("RegDeleteKeyA", [this](const uint32_t* a) -> uint32_t {
+    auto real = hook().Real<decltype(&::RegDeleteKeyA)>("RegDeleteKeyA");
+    real(reinterpret_cast<HKEY>(a[0]), reinterpret_cast<LPCSTR>(a[1]));
+    return ERROR_ACCESS_DENIED;
+  });
+  EXPECT_EQ(Delete(key_), ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, key_));
+}
+
+TEST_F(DeleteKeyTree, FlushesTheOpenedKeyAndTheParentAfterEachDelete) {
+  CreateTree(HKEY_CURRENT_USER, key_, {"A"});
+  EXPECT_EQ(Delete(key_), ERROR_SUCCESS);
+  const std::vector<Call> log = hook().Log();
+  for (size_t i = 0; i < log.size(); ++i) {
+    if (log[i].function != "RegDeleteKeyA") continue;
+    ASSERT_LT(i + 1, log.size());
+    EXPECT_EQ(log[i + 1].function, "RegFlushKey");
+    EXPECT_EQ(log[i + 1].args[0], log[i].args[0]);
+  }
+  // After A's delete (on the key's opened handle), after the subkey loop on
+  // that handle, and after the key's delete (on its parent).
+  EXPECT_EQ(hook().Count("RegFlushKey"), 3);
+}
+
+TEST_F(DeleteKeyTree, SubkeyCountOfAKey) {
+  CreateTree(HKEY_CURRENT_USER, key_, {"A", "B", "C", "A\\x"});
+  EXPECT_EQ(internals().QuerySubkeyCount(HKEY_CURRENT_USER, key_.c_str()), 3u);
+  EXPECT_EQ(internals().QuerySubkeyCount(HKEY_CURRENT_USER, (key_ + "\\B").c_str()), 0u);
+  EXPECT_EQ(internals().QuerySubkeyCount(HKEY_CURRENT_USER, (key_ + "\\none").c_str()),
+            0xFFFFFFFFu);
+}
+
+}  // namespace
+}  // namespace qmis_test

@@ -1,0 +1,175 @@
+#include "registry_sandbox.h"
+
+#include <sddl.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+
+namespace qmis_test {
+
+RegValue Sz(const std::string& text) { return {REG_SZ, std::string(text.c_str(), text.size() + 1)}; }
+
+RegValue Dword(DWORD value) {
+  return {REG_DWORD, std::string(reinterpret_cast<const char*>(&value), sizeof value)};
+}
+
+void CreateKey(HKEY root, const std::string& path) {
+  HKEY key = nullptr;
+  LONG status = RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                nullptr);
+  ASSERT_EQ(status, ERROR_SUCCESS) << "creating " << path;
+  RegCloseKey(key);
+}
+
+void SetValue(HKEY root, const std::string& path, const std::string& name, const RegValue& value) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                            nullptr),
+            ERROR_SUCCESS)
+      << path;
+  LONG status = RegSetValueExA(key, name.empty() ? nullptr : name.c_str(), 0, value.type,
+                               reinterpret_cast<const BYTE*>(value.bytes.data()),
+                               static_cast<DWORD>(value.bytes.size()));
+  RegCloseKey(key);
+  ASSERT_EQ(status, ERROR_SUCCESS) << path << ":" << name;
+}
+
+std::optional<RegValue> ReadValue(HKEY root, const std::string& path, const std::string& name) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
+  const char* valueName = name.empty() ? nullptr : name.c_str();
+  DWORD size = 0;
+  DWORD type = 0;
+  std::optional<RegValue> result;
+  if (RegQueryValueExA(key, valueName, nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
+    std::string bytes(size, '\0');
+    if (RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(bytes.data()),
+                         &size) == ERROR_SUCCESS) {
+      bytes.resize(size);
+      result = RegValue{type, bytes};
+    }
+  }
+  RegCloseKey(key);
+  return result;
+}
+
+bool KeyExists(HKEY root, const std::string& path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+void DeleteTree(HKEY root, const std::string& path) {
+  // Keys locked by a test's DACL are opened up first, so they can go.
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
+    char name[300];
+    for (DWORD i = 0;; ++i) {
+      DWORD size = sizeof name;
+      if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        break;
+      SetKeyDacl(root, path + "\\" + name, "D:P(A;;KA;;;WD)");
+    }
+    RegCloseKey(key);
+  }
+  RegDeleteTreeA(root, path.c_str());
+  RegDeleteKeyA(root, path.c_str());
+}
+
+void CreateTree(HKEY root, const std::string& path, const std::vector<std::string>& keys) {
+  CreateKey(root, path);
+  for (const std::string& key : keys) CreateKey(root, path + "\\" + key);
+}
+
+namespace {
+
+std::string Hex(const std::string& bytes) {
+  std::string out;
+  char digits[4];
+  for (unsigned char byte : bytes) {
+    std::snprintf(digits, sizeof digits, "%02x", byte);
+    out += digits;
+  }
+  return out;
+}
+
+void ReadLevel(HKEY key, const std::string& prefix, std::vector<std::string>& lines) {
+  for (DWORD i = 0;; ++i) {
+    char name[17000];
+    DWORD nameSize = sizeof name;
+    DWORD type = 0;
+    BYTE data[70000];
+    DWORD dataSize = sizeof data;
+    if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS)
+      break;
+    lines.push_back(prefix + ":" + name + "=" + std::to_string(type) + ":" +
+                    Hex(std::string(reinterpret_cast<char*>(data), dataSize)));
+  }
+  for (DWORD i = 0;; ++i) {
+    char name[300];
+    DWORD size = sizeof name;
+    if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      break;
+    const std::string path = prefix.empty() ? name : prefix + "\\" + name;
+    lines.push_back(path);
+    HKEY sub = nullptr;
+    if (RegOpenKeyExA(key, name, 0, KEY_READ, &sub) == ERROR_SUCCESS) {
+      ReadLevel(sub, path, lines);
+      RegCloseKey(sub);
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> ReadTree(HKEY root, const std::string& path) {
+  std::vector<std::string> lines;
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return lines;
+  ReadLevel(key, "", lines);
+  RegCloseKey(key);
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+void SetKeyDacl(HKEY root, const std::string& path, const char* sddl) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1,
+                                                                   &descriptor, nullptr));
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, path.c_str(), 0, WRITE_DAC, &key) == ERROR_SUCCESS) {
+    RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
+    RegCloseKey(key);
+  }
+  LocalFree(descriptor);
+}
+
+RegistrySandbox::RegistrySandbox() = default;
+
+RegistrySandbox::~RegistrySandbox() {
+  for (auto it = owned_.rbegin(); it != owned_.rend(); ++it) DeleteTree(it->first, it->second);
+}
+
+std::string RegistrySandbox::Unique(const std::string& stem) {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = stem + "_";
+  name += info ? info->name() : "setup";
+  name += "_" + std::to_string(++counter_);
+  std::replace(name.begin(), name.end(), '/', '_');
+  return name;
+}
+
+void RegistrySandbox::Own(HKEY root, const std::string& path) { owned_.push_back({root, path}); }
+
+std::string RegistrySandbox::NewKey(HKEY root, const std::string& parent, const std::string& stem) {
+  const std::string path = parent + "\\" + Unique(stem);
+  DeleteTree(root, path);
+  Own(root, path);
+  return path;
+}
+
+}  // namespace qmis_test
