@@ -1,0 +1,240 @@
+// Shared keys with claim bits under HKLM\SOFTWARE\Quillmoor.
+#include <gmock/gmock.h>
+
+#include <string>
+
+#include "library_test.h"
+
+namespace qmis_test {
+namespace {
+
+using ::testing::ElementsAre;
+
+const std::string kUninstall = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const std::string kMaker = "SOFTWARE\\Quillmoor";
+
+class SharedKeys : public LibraryTest {
+ protected:
+  // A product key and a shared key name of this test's own; both removed
+  // at its end.
+  std::string NewProduct(const std::string& stem) {
+    const std::string path = sandbox_.NewKey(HKEY_LOCAL_MACHINE, kUninstall, stem);
+    return path.substr(kUninstall.size() + 1);
+  }
+  std::string NewSharedKey(const std::string& stem) {
+    const std::string path = sandbox_.NewKey(HKEY_LOCAL_MACHINE, kMaker, stem);
+    return path.substr(kMaker.size() + 1);
+  }
+  static std::string ClaimList(const std::string& product) {
+    return kUninstall + "\\" + product + "\\RefcountList";
+  }
+  static std::string Shared(const std::string& name) { return kMaker + "\\" + name; }
+
+  int Claim(std::string product, std::string key, DWORD bits) {
+    return api().SetRefcountedKey(product.data(), key.data(), bits);
+  }
+  LONG Release(std::string product) { return api().RemoveRefcountedKeys(product.data()); }
+
+  std::optional<RegValue> Mask(const std::string& key) {
+    return ReadValue(HKEY_LOCAL_MACHINE, Shared(key), "Refcount");
+  }
+};
+
+TEST_F(SharedKeys, TwoProductsShareAKeyUntilTheLastRelease) {
+  const std::string a = NewProduct("A"), b = NewProduct("B"), k = NewSharedKey("K");
+  EXPECT_EQ(Claim(a, k, 1), 1);
+  EXPECT_EQ(Claim(b, k, 2), 1);
+  SetValue(HKEY_LOCAL_MACHINE, Shared(k) + "\\sub", "data", Sz("kept with the key"));
+  EXPECT_EQ(Mask(k), Dword(3));
+  EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, ClaimList(a), k), Dword(1));
+
+  EXPECT_EQ(Release(a), 0);  // the claim list was deleted
+  EXPECT_EQ(Mask(k), Dword(2));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ClaimList(a)));
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kUninstall + "\\" + a));
+
+  EXPECT_EQ(Release(b), 0);
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Shared(k)));
+  EXPECT_EQ(Release(b), 1);  // nothing left to release
+}
+
+TEST_F(SharedKeys, SameProductClaimingTwiceReplacesItsEntryButOrsTheMask) {
+  const std::string p = NewProduct("P"), k = NewSharedKey("K");
+  EXPECT_EQ(Claim(p, k, 1), 1);
+  EXPECT_EQ(Claim(p, k, 2), 1);
+  EXPECT_EQ(Mask(k), Dword(3));
+  EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, ClaimList(p), k), Dword(2));
+  EXPECT_EQ(Release(p), 0);
+  EXPECT_EQ(Mask(k), Dword(1));
+}
+
+TEST_F(SharedKeys, PathOfTwoKeysReleasesOnlyTheLast) {
+  const std::string p = NewProduct("P"), x = NewSharedKey("X");
+  EXPECT_EQ(Claim(p, x + "\\Y", 4), 1);
+  EXPECT_EQ(Mask(x + "\\Y"), Dword(4));
+  EXPECT_EQ(Release(p), 0);
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Shared(x + "\\Y")));
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Shared(x)));
+}
+
+TEST_F(SharedKeys, ExistingKeyWithoutRefcountGetsTheBits) {
+  const std::string p = NewProduct("P"), k = NewSharedKey("K");
+  SetValue(HKEY_LOCAL_MACHINE, Shared(k), "other", Sz("x"));
+  EXPECT_EQ(Claim(p, k, 8), 1);
+  EXPECT_EQ(Mask(k), Dword(8));
+}
+
+TEST_F(SharedKeys, RefcountOfAnotherTypeFailsTheClaimAndIsLeftAlone) {
+  const std::string p = NewProduct("P"), k = NewSharedKey("K");
+  const RegValue binary{REG_BINARY, std::string("\x01\x00\x00\x00", 4)};
+  SetValue(HKEY_LOCAL_MACHINE, Shared(k), "Refcount", binary);
+  EXPECT_EQ(Claim(p, k, 2), 0);
+  EXPECT_EQ(Mask(k), binary);
+  EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, ClaimList(p), k), Dword(2));  // entry written first
+
+  // At release the key survives, while the whole list goes.
+  EXPECT_EQ(Release(p), 0);
+  EXPECT_EQ(Mask(k), binary);
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ClaimList(p)));
+}
+
+TEST_F(SharedKeys, RefcountLongerThanFourBytesIsOverwrittenByTheClaim) {
+  const std::string p = NewProduct("P"), k = NewSharedKey("K");
+  SetValue(HKEY_LOCAL_MACHINE, Shared(k), "Refcount", {REG_BINARY, std::string(8, '\x7f')});
+  EXPECT_EQ(Claim(p, k, 2), 1);
+  EXPECT_EQ(Mask(k), Dword(2));
+}
+
+TEST_F(SharedKeys, MissingOrMalformedRefcountKeepsTheKeyAtRelease) {
+  const std::string p = NewProduct("P"), missing = NewSharedKey("M"), wide = NewSharedKey("W");
+  EXPECT_EQ(Claim(p, missing, 1), 1);
+  EXPECT_EQ(Claim(p, wide, 1), 1);
+  DeleteTree(HKEY_LOCAL_MACHINE, Shared(missing));
+  CreateKey(HKEY_LOCAL_MACHINE, Shared(missing));
+  SetValue(HKEY_LOCAL_MACHINE, Shared(wide), "Refcount", {REG_QWORD, std::string(8, '\0')});
+  EXPECT_EQ(Release(p), 0);
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Shared(missing)));
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Shared(wide)));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ClaimList(p)));
+}
+
+TEST_F(SharedKeys, ZeroMaskOnAZeroRefcountDeletesTheKey) {
+  const std::string p = NewProduct("P"), k = NewSharedKey("K");
+  EXPECT_EQ(Claim(p, k, 0), 1);
+  EXPECT_EQ(Mask(k), Dword(0));
+  EXPECT_EQ(Release(p), 0);
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Shared(k)));
+}
+
+TEST_F(SharedKeys, ProductThatNeverClaimedChangesNothing) {
+  const std::string p = NewProduct("P");
+  EXPECT_EQ(Release(p), 1);
+  EXPECT_EQ(hook().Count("RegDeleteKeyA"), 0);
+}
+
+TEST_F(SharedKeys, EntriesThatAreNotWholeDwordsAreSkippedButGoWithTheList) {
+  const std::string p = NewProduct("P"), k = NewSharedKey("K");
+  EXPECT_EQ(Claim(p, k, 1), 1);
+  SetValue(HKEY_LOCAL_MACHINE, ClaimList(p), k, Sz("1"));  // not a REG_DWORD
+  EXPECT_EQ(Release(p), 0);
+  EXPECT_EQ(Mask(k), Dword(1));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ClaimList(p)));
+}
+
+TEST_F(SharedKeys, MissingMakerRootReturnsOneAndKeepsTheList) {
+  const std::string p = NewProduct("P"), k = NewSharedKey("K");
+  EXPECT_EQ(Claim(p, k, 1), 1);
+  hook().Replace("RegOpenKeyExA", [this](const uint32_t* a) -> uint32_t {
+    if (std::string(reinterpret_cast<const char*>(a[1])) == kMaker) return ERROR_FILE_NOT_FOUND;
+    auto real = hook().Real<decltype(&::RegOpenKeyExA)>("RegOpenKeyExA");
+    return real(reinterpret_cast<HKEY>(a[0]), reinterpret_cast<LPCSTR>(a[1]), a[2], a[3],
+                reinterpret_cast<PHKEY>(a[4]));
+  });
+  EXPECT_EQ(Release(p), 1);
+  EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, ClaimList(p), k), Dword(1));
+  EXPECT_EQ(Mask(k), Dword(1));
+}
+
+TEST_F(SharedKeys, ClaimFailuresLeaveWhatTheRulesSay) {
+  const std::string p = NewProduct("P"), k = NewSharedKey("K");
+  hook().Fail("RegCreateKeyExA", 1, ERROR_ACCESS_DENIED);  // the claim list
+  EXPECT_EQ(Claim(p, k, 1), 0);
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ClaimList(p)));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Shared(k)));
+
+  hook().ClearRules();
+  hook().Fail("RegCreateKeyExA", 2, ERROR_ACCESS_DENIED);  // the shared key
+  EXPECT_EQ(Claim(p, k, 1), 0);
+  EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, ClaimList(p), k), Dword(1));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Shared(k)));
+
+  hook().ClearRules();
+  hook().Fail("RegSetValueExA", 0, ERROR_ACCESS_DENIED);  // writes are not looked at
+  EXPECT_EQ(Claim(p, k, 1), 1);
+}
+
+TEST_F(SharedKeys, ReleaseFailuresGiveTheStatedResults) {
+  const std::string p = NewProduct("P"), k = NewSharedKey("K");
+  EXPECT_EQ(Claim(p, k, 1), 1);
+  // The shared key's deletion fails and the product key cannot be opened:
+  // that deletion's status is the result.
+  hook().Fail("RegDeleteKeyA", 0, ERROR_ACCESS_DENIED);
+  hook().Replace("RegOpenKeyExA", [this, p](const uint32_t* a) -> uint32_t {
+    if (a[3] == KEY_ALL_ACCESS &&
+        std::string(reinterpret_cast<const char*>(a[1])) == kUninstall + "\\" + p) {
+      return ERROR_ACCESS_DENIED;
+    }
+    auto real = hook().Real<decltype(&::RegOpenKeyExA)>("RegOpenKeyExA");
+    return real(reinterpret_cast<HKEY>(a[0]), reinterpret_cast<LPCSTR>(a[1]), a[2], a[3],
+                reinterpret_cast<PHKEY>(a[4]));
+  });
+  EXPECT_EQ(Release(p), ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Shared(k)));
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, ClaimList(p)));
+
+  // Only the list's deletion fails: its status is the result.
+  hook().ClearRules();
+  hook().Replace("RegDeleteKeyA", [this](const uint32_t* a) -> uint32_t {
+    if (std::string(reinterpret_cast<const char*>(a[1])) == "RefcountList") return ERROR_ACCESS_DENIED;
+    auto real = hook().Real<decltype(&::RegDeleteKeyA)>("RegDeleteKeyA");
+    return real(reinterpret_cast<HKEY>(a[0]), reinterpret_cast<LPCSTR>(a[1]));
+  });
+  EXPECT_EQ(Release(p), ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Shared(k)));
+}
+
+TEST_F(SharedKeys, ClaimListDeletedDuringTheWalkEndsIt) {
+  const std::string p = NewProduct("P"), k1 = NewSharedKey("K1"), k2 = NewSharedKey("K2");
+  EXPECT_EQ(Claim(p, k1, 1), 1);
+  EXPECT_EQ(Claim(p, k2, 1), 1);
+  hook().Replace("RegEnumValueA", [this, p](const uint32_t* a) -> uint32_t {
+    DeleteTree(HKEY_LOCAL_MACHINE, ClaimList(p));
+    auto real = hook().Real<decltype(&::RegEnumValueA)>("RegEnumValueA");
+    return real(reinterpret_cast<HKEY>(a[0]), a[1], reinterpret_cast<LPSTR>(a[2]),
+                reinterpret_cast<LPDWORD>(a[3]), reinterpret_cast<LPDWORD>(a[4]),
+                reinterpret_cast<LPDWORD>(a[5]), reinterpret_cast<LPBYTE>(a[6]),
+                reinterpret_cast<LPDWORD>(a[7]));
+  }, 2);
+  EXPECT_EQ(Release(p), ERROR_FILE_NOT_FOUND);  // the list was already gone
+  EXPECT_LE(hook().Count("RegEnumValueA"), 3);
+}
+
+TEST_F(SharedKeys, OverlongOrEmptyNamesAreRefusedAndChangeNothing) {
+  const std::string p = NewProduct("P");
+  // "SOFTWARE\Quillmoor\" is 19 bytes: 240 more fill the 260-byte path.
+  std::string fits = sandbox_.Unique("F");
+  fits.resize(240, 'f');
+  sandbox_.Own(HKEY_LOCAL_MACHINE, Shared(fits));
+  EXPECT_EQ(Claim(p, fits, 1), 1);
+  EXPECT_EQ(Claim(p, std::string(241, 'k'), 1), 0);
+  EXPECT_EQ(Claim(p, "", 1), 0);
+  EXPECT_EQ(Claim(std::string(195, 'p'), "K", 1), 0);
+  EXPECT_EQ(api().RemoveRefcountedKeys(nullptr), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(Release(std::string(195, 'p')), ERROR_INVALID_PARAMETER);
+  std::string name = "K";
+  EXPECT_EQ(api().SetRefcountedKey(nullptr, name.data(), 1), 0);
+  EXPECT_EQ(ReadTree(HKEY_LOCAL_MACHINE, ClaimList(p)).size(), 1u);
+}
+
+}  // namespace
+}  // namespace qmis_test

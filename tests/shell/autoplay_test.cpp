@@ -1,0 +1,134 @@
+// The Audio-CD AutoPlay default: taken over and handed back.
+#include <gmock/gmock.h>
+
+#include <string>
+
+#include "library_test.h"
+
+namespace qmis_test {
+namespace {
+
+const std::string kShell = "AudioCD\\shell";
+
+class AutoPlay : public LibraryTest {
+ protected:
+  void SetUp() override {
+    LibraryTest::SetUp();
+    DeleteTree(HKEY_CLASSES_ROOT, "AudioCD");
+    sandbox_.Own(HKEY_CLASSES_ROOT, "AudioCD");
+    CreateKey(HKEY_CLASSES_ROOT, kShell);
+  }
+  void Register(std::string product) { api().RegisterAutoInsertTag(product.data()); }
+  void Unregister(std::string product) { api().UnregisterAutoInsertTag(product.data()); }
+  static std::optional<RegValue> Default() { return ReadValue(HKEY_CLASSES_ROOT, kShell, ""); }
+  static std::optional<RegValue> Saved() {
+    return ReadValue(HKEY_CLASSES_ROOT, kShell, "QmPrevious");
+  }
+};
+
+TEST_F(AutoPlay, RegisterAndUnregisterHandBackTheExactBytes) {
+  // Stored without its zero and as REG_EXPAND_SZ: handed back as REG_SZ with
+  // the byte count read.
+  SetValue(HKEY_CLASSES_ROOT, kShell, "", {REG_EXPAND_SZ, "play"});
+  const RegValue before = *Default();
+  CreateKey(HKEY_CLASSES_ROOT, kShell + "\\QuillmoorSampleTool2\\command");
+  Register("Sample Tool 2");
+  EXPECT_EQ(Default(), Sz("QuillmoorSampleTool2"));
+  EXPECT_EQ(Saved(), (RegValue{REG_SZ, before.bytes}));
+
+  Register("Sample Tool 2");  // already held: the saved verb stays
+  EXPECT_EQ(Saved(), (RegValue{REG_SZ, before.bytes}));
+
+  Unregister("Sample Tool 2");
+  EXPECT_EQ(Default(), (RegValue{REG_SZ, before.bytes}));
+  EXPECT_EQ(Saved(), std::nullopt);
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kShell + "\\QuillmoorSampleTool2"));
+}
+
+TEST_F(AutoPlay, RegisterWithoutADefaultChangesNothing) {
+  Register("P");
+  EXPECT_EQ(Default(), std::nullopt);
+  EXPECT_EQ(Saved(), std::nullopt);
+}
+
+TEST_F(AutoPlay, RegisterOverAnotherHandlerSavesThatHandler) {
+  SetValue(HKEY_CLASSES_ROOT, kShell, "", Sz("OtherHandler"));
+  SetValue(HKEY_CLASSES_ROOT, kShell, "QmPrevious", Sz("older"));
+  Register("P");
+  EXPECT_EQ(Saved(), Sz("OtherHandler"));
+  EXPECT_EQ(Default(), Sz("QuillmoorP"));
+}
+
+TEST_F(AutoPlay, ComparisonIsCaseSensitive) {
+  SetValue(HKEY_CLASSES_ROOT, kShell, "", Sz("quillmoorp"));
+  SetValue(HKEY_CLASSES_ROOT, kShell, "QmPrevious", Sz("play"));
+  Unregister("P");  // another handler's: nothing restored, the saved verb goes
+  EXPECT_EQ(Default(), Sz("quillmoorp"));
+  EXPECT_EQ(Saved(), std::nullopt);
+
+  Register("P");  // saved and replaced
+  EXPECT_EQ(Saved(), Sz("quillmoorp"));
+  EXPECT_EQ(Default(), Sz("QuillmoorP"));
+}
+
+TEST_F(AutoPlay, UnregisterWhenHeldWithoutASavedVerbKeepsTheDefault) {
+  SetValue(HKEY_CLASSES_ROOT, kShell, "", Sz("QuillmoorP"));
+  CreateKey(HKEY_CLASSES_ROOT, kShell + "\\QuillmoorP");
+  Unregister("P");
+  EXPECT_EQ(Default(), Sz("QuillmoorP"));
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kShell + "\\QuillmoorP"));
+}
+
+TEST_F(AutoPlay, UnregisterWithoutADefaultRestoresTheSavedVerb) {
+  SetValue(HKEY_CLASSES_ROOT, kShell, "QmPrevious", {REG_BINARY, std::string("cdplay\0", 7)});
+  Unregister("P");
+  EXPECT_EQ(Default(), Sz("cdplay"));
+  EXPECT_EQ(Saved(), std::nullopt);
+}
+
+TEST_F(AutoPlay, MissingShellKeyDoesNothing) {
+  DeleteTree(HKEY_CLASSES_ROOT, "AudioCD");
+  Register("P");
+  Unregister("P");
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kShell));
+  api().RegisterAutoInsertTag(nullptr);
+  api().UnregisterAutoInsertTag(nullptr);
+}
+
+TEST_F(AutoPlay, SavedVerbIsNeverLost) {
+  SetValue(HKEY_CLASSES_ROOT, kShell, "", Sz("play"));
+  // Saving fails: the default is not taken.
+  hook().Fail("RegSetValueExA", 1, ERROR_ACCESS_DENIED);
+  Register("P");
+  EXPECT_EQ(Default(), Sz("play"));
+  EXPECT_EQ(Saved(), std::nullopt);
+
+  hook().ClearRules();
+  Register("P");
+  CreateKey(HKEY_CLASSES_ROOT, kShell + "\\QuillmoorP");
+  // Writing the saved verb back fails: it stays for a later attempt, while
+  // the product's verb key still goes.
+  hook().Fail("RegSetValueExA", 1, ERROR_ACCESS_DENIED);
+  Unregister("P");
+  EXPECT_EQ(Saved(), Sz("play"));
+  EXPECT_EQ(Default(), Sz("QuillmoorP"));
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kShell + "\\QuillmoorP"));
+
+  hook().ClearRules();
+  Unregister("P");
+  EXPECT_EQ(Default(), Sz("play"));
+  EXPECT_EQ(Saved(), std::nullopt);
+}
+
+TEST_F(AutoPlay, OverlongProductKeyChangesNothing) {
+  SetValue(HKEY_CLASSES_ROOT, kShell, "", Sz("Quillmoor" + std::string(250, 'k')));
+  SetValue(HKEY_CLASSES_ROOT, kShell, "QmPrevious", Sz("play"));
+  const auto before = ReadTree(HKEY_CLASSES_ROOT, "AudioCD");
+  Unregister(std::string(250, 'k'));
+  Register(std::string(250, 'k'));
+  EXPECT_EQ(ReadTree(HKEY_CLASSES_ROOT, "AudioCD"), before);
+  EXPECT_EQ(hook().Count("RegOpenKeyExA"), 0);
+}
+
+}  // namespace
+}  // namespace qmis_test

@@ -1,0 +1,156 @@
+// File extensions handed back to their earlier file types.
+#include <gmock/gmock.h>
+
+#include <algorithm>
+#include <string>
+
+#include "library_test.h"
+
+namespace qmis_test {
+namespace {
+
+const std::string kUninstall = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
+class Extensions : public LibraryTest {
+ protected:
+  void SetUp() override {
+    LibraryTest::SetUp();
+    const std::string path = sandbox_.NewKey(HKEY_LOCAL_MACHINE, kUninstall, "Ext Product");
+    product_ = path.substr(kUninstall.size() + 1);
+    handler_ = "Quillmoor" + product_;
+    handler_.erase(std::remove(handler_.begin(), handler_.end(), ' '), handler_.end());
+  }
+
+  // An extension of this test's own, listed for the product and taken over:
+  // default = the product's file type, optionally with a saved type.
+  std::string TakeOver(const std::string& stem, const char* saved) {
+    const std::string ext = "." + sandbox_.Unique(stem);
+    sandbox_.Own(HKEY_CLASSES_ROOT, ext);
+    sandbox_.Own(HKEY_CLASSES_ROOT, FileType(ext));
+    SetValue(HKEY_LOCAL_MACHINE, List(), ext, Sz("listed"));
+    SetValue(HKEY_CLASSES_ROOT, ext, "", Sz(FileType(ext)));
+    CreateKey(HKEY_CLASSES_ROOT, ext + "\\ShellNew");
+    if (saved != nullptr) SetValue(HKEY_CLASSES_ROOT, ext, "QmPrevious", Sz(saved));
+    CreateKey(HKEY_CLASSES_ROOT, FileType(ext) + "\\shell\\open\\command");
+    return ext;
+  }
+
+  std::string FileType(const std::string& ext) const { return handler_ + "File" + ext; }
+  std::string List() const { return kUninstall + "\\" + product_ + "\\Extensions"; }
+  void UnregisterAll() { api().UnregisterExtensions(product_.data()); }
+
+  std::string product_;
+  std::string handler_;
+};
+
+TEST_F(Extensions, SavedTypeComesBackAndTheProductsTypeGoes) {
+  const std::string ext = TakeOver("restore", "txtfile");
+  UnregisterAll();
+  EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, ext, ""), Sz("txtfile"));
+  EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, ext, "QmPrevious"), std::nullopt);
+  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, ext + "\\ShellNew"));
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, FileType(ext)));
+}
+
+TEST_F(Extensions, WithoutASavedTypeTheExtensionKeyGoes) {
+  const std::string ext = TakeOver("delete", nullptr);
+  UnregisterAll();
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ext));
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, FileType(ext)));
+}
+
+TEST_F(Extensions, NoDefaultCountsAsTheProducts) {
+  const std::string ext = TakeOver("nodefault", "saved");
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, ext.c_str(), 0, KEY_ALL_ACCESS, &key), 0);
+  RegDeleteValueA(key, nullptr);
+  RegCloseKey(key);
+  UnregisterAll();
+  EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, ext, ""), Sz("saved"));
+}
+
+TEST_F(Extensions, AnotherProgramsTakeoverStaysButTheProductsTypeGoes) {
+  const std::string ext = TakeOver("other", "txtfile");
+  SetValue(HKEY_CLASSES_ROOT, ext, "", Sz("OtherApp.Document"));
+  const auto before = ReadTree(HKEY_CLASSES_ROOT, ext);
+  UnregisterAll();
+  EXPECT_EQ(ReadTree(HKEY_CLASSES_ROOT, ext), before);
+  EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, ext, ""), Sz("OtherApp.Document"));
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, FileType(ext)));
+}
+
+TEST_F(Extensions, ComparisonIgnoresLetterCase) {
+  const std::string ext = TakeOver("case", "txtfile");
+  std::string upper = FileType(ext);
+  for (char& c : upper) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  SetValue(HKEY_CLASSES_ROOT, ext, "", Sz(upper));
+  UnregisterAll();
+  EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, ext, ""), Sz("txtfile"));
+}
+
+TEST_F(Extensions, ListedExtensionWhoseKeyIsGoneStillLosesItsFileType) {
+  const std::string ext = TakeOver("gone", nullptr);
+  DeleteTree(HKEY_CLASSES_ROOT, ext);
+  UnregisterAll();
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, FileType(ext)));
+}
+
+TEST_F(Extensions, TheListStaysAndASecondCallChangesNothing) {
+  const std::string a = TakeOver("a", "atype");
+  const std::string b = TakeOver("b", nullptr);
+  SetValue(HKEY_LOCAL_MACHINE, List(), b, Dword(7));  // only the name counts
+  const auto list = ReadTree(HKEY_LOCAL_MACHINE, List());
+  UnregisterAll();
+  EXPECT_EQ(ReadTree(HKEY_LOCAL_MACHINE, List()), list);
+  EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, a, ""), Sz("atype"));
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, b));
+  const auto after = ReadTree(HKEY_CLASSES_ROOT, a);
+  UnregisterAll();
+  EXPECT_EQ(ReadTree(HKEY_CLASSES_ROOT, a), after);
+}
+
+TEST_F(Extensions, EmptyAndOverlongEntriesTouchNothingAndTheWalkGoesOn) {
+  const std::string ext = TakeOver("after", nullptr);
+  SetValue(HKEY_LOCAL_MACHINE, List(), "", Sz("unnamed"));
+  SetValue(HKEY_LOCAL_MACHINE, List(), std::string(300, 'x'), Sz("too long"));
+  SetValue(HKEY_LOCAL_MACHINE, List(), ".data", Sz(std::string(400, 'd')));
+  const auto rootKeys = hook().Count("RegDeleteKeyA");
+  UnregisterAll();
+  for (const Call& call : hook().Calls("RegDeleteKeyA")) {
+    EXPECT_FALSE(call.strings[1].empty());
+    EXPECT_NE(call.strings[1], ".data");
+  }
+  EXPECT_GT(hook().Count("RegDeleteKeyA"), rootKeys);
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ext));
+
+  hook().ClearLog();
+  std::string empty, prefix = handler_;
+  api().UnregisterSpecificExtension(prefix.data(), empty.data());
+  api().UnregisterSpecificExtension(nullptr, empty.data());
+  std::string longExt = "." + std::string(250, 'e');
+  api().UnregisterSpecificExtension(prefix.data(), longExt.data());
+  EXPECT_EQ(hook().Log().size(), 0u);
+}
+
+TEST_F(Extensions, SavedTypeIsKeptWhenWritingItBackFails) {
+  const std::string ext = TakeOver("keep", "txtfile");
+  hook().Fail("RegSetValueExA", 0, ERROR_ACCESS_DENIED);
+  UnregisterAll();
+  EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, ext, "QmPrevious"), Sz("txtfile"));
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, FileType(ext)));
+
+  hook().ClearRules();
+  UnregisterAll();
+  EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, ext, ""), Sz("txtfile"));
+  EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, ext, "QmPrevious"), std::nullopt);
+}
+
+TEST_F(Extensions, MissingListDoesNothing) {
+  DeleteTree(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product_);
+  UnregisterAll();
+  EXPECT_EQ(hook().Count("RegEnumValueA"), 0);
+  api().UnregisterExtensions(nullptr);
+}
+
+}  // namespace
+}  // namespace qmis_test
