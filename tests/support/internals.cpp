@@ -15,6 +15,13 @@ void InternalsTest::SetUpTestSuite() {
   bind(internals_.QuerySubkeyCount, "qmis_QuerySubkeyCount");
   bind(internals_.DeleteKeyTree, "qmis_DeleteKeyTree");
   bind(internals_.BuildHandlerName, "qmis_BuildHandlerName");
+  bind(internals_.SweepEmptyKeys, "qmis_SweepEmptyKeys");
+  bind(internals_.EnsureTrailingBackslash, "qmis_EnsureTrailingBackslash");
+  bind(internals_.EndsWithChar, "qmis_EndsWithChar");
+  bind(internals_.GetUninstallerPath, "qmis_GetUninstallerPath");
+  bind(internals_.GetProductArg, "qmis_GetProductArg");
+  bind(internals_.IsFilePresent, "qmis_IsFilePresent");
+  bind(internals_.RunDependentUninstallers, "qmis_RunDependentUninstallers");
 }
 
 void InternalsTest::SetUp() { hook_ = std::make_unique<ImportHook>(library_->module()); }

@@ -11,6 +11,13 @@ struct Internals {
   DWORD (*QuerySubkeyCount)(HKEY, const char*);
   LONG (*DeleteKeyTree)(HKEY, const char*);
   BOOL (*BuildHandlerName)(const char*, char*);
+  void (*SweepEmptyKeys)(HKEY, DWORD, DWORD*);
+  DWORD (*EnsureTrailingBackslash)(char*, DWORD);
+  int (*EndsWithChar)(const char*, DWORD);
+  int (*GetUninstallerPath)(const char*, char*);
+  int (*GetProductArg)(const char*, char*);
+  int (*IsFilePresent)(const char*);
+  void (*RunDependentUninstallers)(const char*, const char*);
 };
 
 // Fixture over the internals DLL: the hook and the leak check watch it.

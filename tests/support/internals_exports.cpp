@@ -3,7 +3,11 @@
 // over this module, as over QMIS.dll.
 #include <windows.h>
 
+#include "qmis/process/directory_size.h"
+#include "qmis/registry/key_sweep.h"
 #include "qmis/registry/key_tree.h"
+#include "qmis/uninstall/command_line.h"
+#include "qmis/uninstall/uninstall_sequence.h"
 #include "qmis/text.h"
 
 #define QMIS_INTERNAL extern "C" __declspec(dllexport)
@@ -18,4 +22,31 @@ QMIS_INTERNAL LONG qmis_DeleteKeyTree(HKEY parent, const char* path) {
 
 QMIS_INTERNAL BOOL qmis_BuildHandlerName(const char* productKey, char* handlerName) {
   return qmis::BuildHandlerName(productKey, *reinterpret_cast<qmis::PathBuffer*>(handlerName));
+}
+
+QMIS_INTERNAL void qmis_SweepEmptyKeys(HKEY key, DWORD depth, DWORD* valueHolders) {
+  qmis::SweepEmptyKeys(key, depth, *valueHolders);
+}
+
+QMIS_INTERNAL DWORD qmis_EnsureTrailingBackslash(char* path, DWORD capacity) {
+  return qmis::EnsureTrailingBackslash(path, capacity);
+}
+
+QMIS_INTERNAL int qmis_EndsWithChar(const char* text, DWORD ch) {
+  return qmis::EndsWithChar(text, ch);
+}
+
+QMIS_INTERNAL int qmis_GetUninstallerPath(const char* commandLine, char* path) {
+  return qmis::GetUninstallerPath(commandLine, *reinterpret_cast<qmis::PathBuffer*>(path));
+}
+
+QMIS_INTERNAL int qmis_GetProductArg(const char* commandLine, char* productKey) {
+  return qmis::GetProductArg(commandLine, *reinterpret_cast<qmis::PathBuffer*>(productKey));
+}
+
+QMIS_INTERNAL int qmis_IsFilePresent(const char* path) { return qmis::IsFilePresent(path); }
+
+QMIS_INTERNAL void qmis_RunDependentUninstallers(const char* uninstallerPath,
+                                                 const char* productKey) {
+  qmis::RunDependentUninstallers(uninstallerPath, productKey);
 }

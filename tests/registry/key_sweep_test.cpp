@@ -1,0 +1,101 @@
+// Sweeping empty branches out of a key.
+#include <gmock/gmock.h>
+
+#include <string>
+#include <thread>
+
+#include "library_test.h"
+
+namespace qmis_test {
+namespace {
+
+using ::testing::ElementsAre;
+
+class KeySweep : public LibraryTest {
+ protected:
+  void SetUp() override {
+    LibraryTest::SetUp();
+    key_ = sandbox_.NewKey(HKEY_CURRENT_USER, "Software\\QmisTests", "sweep");
+    CreateKey(HKEY_CURRENT_USER, key_);
+  }
+  LONG Clean() { return Clean(key_); }
+  LONG Clean(std::string path) { return api().KeyClean(HKEY_CURRENT_USER, path.data()); }
+  std::vector<std::string> Keys() {
+    std::vector<std::string> keys;
+    for (const std::string& line : ReadTree(HKEY_CURRENT_USER, key_))
+      if (line.find(':') == std::string::npos) keys.push_back(line);
+    return keys;
+  }
+  std::string key_;
+};
+
+TEST_F(KeySweep, EmptyBranchGoesAndABranchWithAValueStaysWhole) {
+  CreateTree(HKEY_CURRENT_USER, key_, {"A\\x\\y", "A\\z", "B\\empty", "B\\m\\n"});
+  SetValue(HKEY_CURRENT_USER, key_ + "\\B\\m\\n", "v", Dword(1));
+  SetValue(HKEY_CURRENT_USER, key_, "own", Sz("the swept key's values do not matter"));
+  EXPECT_EQ(Clean(), ERROR_SUCCESS);
+  EXPECT_THAT(Keys(), ElementsAre("B", "B\\empty", "B\\m", "B\\m\\n"));
+}
+
+TEST_F(KeySweep, SetDefaultValueCountsAsAValue) {
+  CreateTree(HKEY_CURRENT_USER, key_, {"D"});
+  SetValue(HKEY_CURRENT_USER, key_ + "\\D", "", Sz(""));
+  EXPECT_EQ(Clean(), ERROR_SUCCESS);
+  EXPECT_THAT(Keys(), ElementsAre("D"));
+}
+
+TEST_F(KeySweep, NeighbouringEmptyBranchesTakeTwoCalls) {
+  CreateTree(HKEY_CURRENT_USER, key_, {"A", "B", "C"});
+  EXPECT_EQ(Clean(), ERROR_SUCCESS);
+  EXPECT_THAT(Keys(), ElementsAre("B"));
+  EXPECT_EQ(Clean(), ERROR_SUCCESS);
+  EXPECT_THAT(Keys(), ElementsAre());
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, key_));
+}
+
+TEST_F(KeySweep, MissingKeyGivesFileNotFound) {
+  EXPECT_EQ(Clean(key_ + "\\missing"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(api().KeyClean(HKEY_CURRENT_USER, nullptr), ERROR_INVALID_PARAMETER);
+}
+
+TEST_F(KeySweep, BranchHoldingAKeyWithoutFullAccessStaysWhole) {
+  CreateTree(HKEY_CURRENT_USER, key_, {"L\\locked\\below", "L\\free", "E"});
+  SetKeyDacl(HKEY_CURRENT_USER, key_ + "\\L\\locked", "D:P(A;;KR;;;WD)");
+  EXPECT_EQ(Clean(), ERROR_SUCCESS);
+  EXPECT_THAT(Keys(), ElementsAre("L", "L\\free", "L\\locked", "L\\locked\\below"));
+}
+
+TEST_F(KeySweep, FailuresInsideTheWalkAreNotReported) {
+  CreateTree(HKEY_CURRENT_USER, key_, {"A", "B\\c"});
+  hook().Fail("RegDeleteKeyA", 0, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Clean(), ERROR_SUCCESS);
+  EXPECT_THAT(Keys(), ElementsAre("A", "B", "B\\c"));
+  hook().ClearRules();
+  hook().Fail("RegEnumKeyA", 2, ERROR_ACCESS_DENIED);  // B's level ends at once
+  EXPECT_EQ(Clean(), ERROR_SUCCESS);
+  EXPECT_THAT(Keys(), ElementsAre("B", "B\\c"));
+}
+
+TEST_F(KeySweep, TwoSweepsOnTwoThreadsGiveTheSingleThreadedResult) {
+  const std::string one = key_ + "\\one", two = key_ + "\\two";
+  for (const std::string& root : {one, two}) {
+    for (int i = 0; i < 40; ++i) {
+      const std::string branch = root + "\\k" + std::to_string(i);
+      CreateTree(HKEY_CURRENT_USER, branch, {"a", "b\\c"});
+      if (i % 4 == 0) SetValue(HKEY_CURRENT_USER, branch + "\\b\\c", "v", Dword(i));
+    }
+  }
+  std::thread first([&] { for (int i = 0; i < 6; ++i) Clean(one); });
+  std::thread second([&] { for (int i = 0; i < 6; ++i) Clean(two); });
+  first.join();
+  second.join();
+  for (const std::string& root : {one, two}) {
+    for (int i = 0; i < 40; ++i) {
+      EXPECT_EQ(KeyExists(HKEY_CURRENT_USER, root + "\\k" + std::to_string(i)), i % 4 == 0)
+          << root << " " << i;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace qmis_test

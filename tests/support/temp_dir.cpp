@@ -1,0 +1,71 @@
+#include "temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace qmis_test {
+
+TempDir::TempDir() {
+  char base[MAX_PATH];
+  GetTempPathA(MAX_PATH, base);
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  static int counter = 0;
+  path_ = std::string(base) + "qmis_" + (info ? info->name() : "t") + "_" +
+          std::to_string(GetCurrentProcessId()) + "_" + std::to_string(++counter);
+  std::replace(path_.begin() + 3, path_.end(), '/', '_');
+  RemoveTree(path_);
+  CreateDirectoryA(path_.c_str(), nullptr);
+}
+
+TempDir::~TempDir() { RemoveTree(path_); }
+
+void TempDir::Folder(const std::string& name) const {
+  std::string full = path_;
+  size_t start = 0;
+  while (start <= name.size()) {
+    const size_t end = std::min(name.find('\\', start), name.size());
+    full += "\\" + name.substr(start, end - start);
+    CreateDirectoryA(full.c_str(), nullptr);
+    start = end + 1;
+  }
+}
+
+void TempDir::File(const std::string& name, DWORD size) const {
+  const size_t slash = name.find_last_of('\\');
+  if (slash != std::string::npos) Folder(name.substr(0, slash));
+  HANDLE file = CreateFileA((*this / name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << name;
+  std::string bytes(size, 'q');
+  DWORD written = 0;
+  WriteFile(file, bytes.data(), size, &written, nullptr);
+  CloseHandle(file);
+}
+
+bool PathExists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void RemoveTree(const std::string& path) {
+  WIN32_FIND_DATAA entry;
+  HANDLE search = FindFirstFileA((path + "\\*").c_str(), &entry);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::string name = entry.cFileName;
+      if (name == "." || name == "..") continue;
+      const std::string child = path + "\\" + name;
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(child);
+      } else {
+        SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(child.c_str());
+      }
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+  }
+  RemoveDirectoryA(path.c_str());
+  DeleteFileA(path.c_str());
+}
+
+}  // namespace qmis_test

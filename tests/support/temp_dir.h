@@ -1,0 +1,33 @@
+// A folder of the test's own under the temp folder, removed with its
+// content at the end.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace qmis_test {
+
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  // The folder's path, without a trailing backslash.
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
+
+  // A file of `size` bytes (relative to the folder), folders on the way made.
+  void File(const std::string& name, DWORD size) const;
+  void Folder(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+void RemoveTree(const std::string& path);
+bool PathExists(const std::string& path);
+
+}  // namespace qmis_test
