@@ -7,20 +7,27 @@
 namespace qmis {
 namespace {
 
-// Copies text[begin, end) into `out` without one leading and one trailing
-// double quote; false (with the empty string) when it does not fit.
+// Copies `length` bytes from `begin` into `out` without one leading and one
+// trailing double quote; 0 (with the empty string) when they do not fit.
 int CopyUnquoted(const char* begin, size_t length, PathBuffer& out) {
   if (length > 0 && *begin == '"') {
     ++begin;
     --length;
   }
+  // One byte more than the result may hold: a closing quote may still go.
+  char work[kPathBufferSize + 1];
+  if (length > kPathBufferSize) {
+    out[0] = '\0';
+    return 0;
+  }
+  std::memcpy(work, begin, length);
+  work[length] = '\0';
+  if (length > 0 && EndsWithChar(work, '"')) work[--length] = '\0';
   if (length >= kPathBufferSize) {
     out[0] = '\0';
     return 0;
   }
-  std::memcpy(out, begin, length);
-  out[length] = '\0';
-  if (EndsWithChar(out, '"')) out[length - 1] = '\0';
+  std::memcpy(out, work, length + 1);
   return 1;
 }
 

@@ -45,7 +45,8 @@ R FromWord(uint32_t word) {
 template <typename T>
 std::string TextOf(size_t id, T value) {
   if constexpr (std::is_same_v<T, const char*> || std::is_same_v<T, char*>) {
-    if (value == nullptr) return {};
+    // Resource numbers (IDC_WAIT, say) travel where strings would.
+    if (value == nullptr || IS_INTRESOURCE(value)) return {};
     if (std::is_same_v<T, char*> && id != kCreateProcessA) return {};
     return std::string(value, strnlen(value, 100000));
   } else {

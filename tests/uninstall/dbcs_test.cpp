@@ -1,0 +1,61 @@
+// Text walked by whole characters of code page 932, where a trail byte may
+// be 0x5C (the backslash) or other ASCII bytes. Run with LC_ALL=ja_JP.UTF-8.
+#include <gmock/gmock.h>
+
+#include <cstring>
+#include <string>
+
+#include "internals.h"
+
+namespace qmis_test {
+namespace {
+
+// 0x95 0x5C is one character in code page 932, 0x83 0x7A another ("z" trail).
+const std::string kTable = "\x95\x5c";
+const std::string kZTrail = "\x83\x7a";
+
+class CodePage932 : public InternalsTest {
+ protected:
+  void SetUp() override {
+    InternalsTest::SetUp();
+    if (GetACP() != 932) GTEST_SKIP() << "needs the ANSI code page 932 (run with LC_ALL=ja_JP.UTF-8)";
+  }
+  std::string Product(const std::string& line, int* found) {
+    char out[MAX_PATH];
+    *found = internals().GetProductArg(line.c_str(), out);
+    return out;
+  }
+};
+
+TEST_F(CodePage932, LastDoubleByteCharacterIsNotTheByteItEndsWith) {
+  EXPECT_EQ(internals().EndsWithChar(("a" + kTable).c_str(), '\\'), 0);
+  EXPECT_EQ(internals().EndsWithChar((kTable + "\\").c_str(), '\\'), 1);
+  EXPECT_EQ(internals().EndsWithChar("\x83\x22", '"'), 0);
+}
+
+TEST_F(CodePage932, TrailingBackslashIsAppendedAfterADoubleByteCharacter) {
+  char path[MAX_PATH];
+  std::strcpy(path, ("C:\\" + kTable).c_str());
+  EXPECT_EQ(internals().EnsureTrailingBackslash(path, MAX_PATH), 6u);
+  EXPECT_EQ(std::string(path), "C:\\" + kTable + "\\");
+}
+
+TEST_F(CodePage932, MarkersNeverBeginInsideACharacter) {
+  int found = 0;
+  // "-z" whose hyphen is a trail byte (0x81 0x2D) is not a marker.
+  EXPECT_EQ(Product("r.exe -fx \x81-zX -zTool", &found), "Tool");
+  EXPECT_EQ(found, 1);
+  // A key ending in a double-byte character whose trail byte is '"' keeps it.
+  EXPECT_EQ(Product("r.exe -fx -z\"Tool\x83\"", &found), "Tool\x83\"");
+  EXPECT_EQ(Product("r.exe -fx -z" + kZTrail + "k", &found), kZTrail + "k");
+}
+
+TEST_F(CodePage932, UninstallerPathWithDoubleBytesAndQuotes) {
+  char out[MAX_PATH];
+  const std::string line = "\"C:\\" + kTable + "\\r.exe\" -f\"x\" -zT";
+  EXPECT_EQ(internals().GetUninstallerPath(line.c_str(), out), 1);
+  EXPECT_EQ(std::string(out), "C:\\" + kTable + "\\r.exe");
+}
+
+}  // namespace
+}  // namespace qmis_test

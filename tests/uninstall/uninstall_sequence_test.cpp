@@ -1,0 +1,251 @@
+// The uninstaller hook: the product's cleanup and its dependents' runs.
+#include <gmock/gmock.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "internals.h"
+#include "library_test.h"
+#include "programs.h"
+#include "temp_dir.h"
+
+namespace qmis_test {
+namespace {
+
+const std::string kUninstall = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+
+std::string Host() { return ProgramFolder() + "qmis-uninstall-host.exe"; }
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream(path) << text;
+}
+
+std::vector<std::string> Lines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// Value names of a key in the registry's own enumeration order.
+std::vector<std::string> EnumerationOrder(const std::string& path) {
+  std::vector<std::string> names;
+  HKEY key = nullptr;
+  RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key);
+  char name[400];
+  for (DWORD i = 0;; ++i) {
+    DWORD size = sizeof name;
+    if (RegEnumValueA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    names.push_back(name);
+  }
+  RegCloseKey(key);
+  return names;
+}
+
+class Dependents : public InternalsTest {
+ protected:
+  void SetUp() override {
+    InternalsTest::SetUp();
+    product_ = sandbox_.NewKey(HKEY_LOCAL_MACHINE, kUninstall, "Product").substr(kUninstall.size() + 1);
+    log_ = dir_ / "runs.log";
+  }
+  std::string List() const { return kUninstall + "\\" + product_ + "\\Dependents"; }
+  // A dependent's script that logs its run, then does `extra`.
+  std::string Script(const std::string& name, const std::string& extra = "") {
+    const std::string path = dir_ / name;
+    WriteFile(path, "log " + log_ + "\nsleep 200\n" + extra);
+    return path;
+  }
+  void Add(const std::string& name, const std::string& file, DWORD type = REG_SZ) {
+    SetValue(HKEY_LOCAL_MACHINE, List(), name, {type, std::string(file.c_str(), file.size() + 1)});
+  }
+  void RunAll(const std::string& uninstaller) {
+    internals().RunDependentUninstallers(uninstaller.c_str(), product_.c_str());
+  }
+  std::vector<std::string> Commands() {
+    std::vector<std::string> commands;
+    for (const Call& call : hook().Calls("CreateProcessA")) commands.push_back(call.strings[1]);
+    return commands;
+  }
+
+  TempDir dir_;
+  std::string product_;
+  std::string log_;
+};
+
+TEST_F(Dependents, RunOneAfterAnotherInEnumerationOrder) {
+  Add("first", Script("one.txt"));
+  Add("Second", Script("two.txt"));
+  RunAll(Host());
+  std::vector<std::string> expected;
+  for (const std::string& name : EnumerationOrder(List())) {
+    expected.push_back(Host() + " -y -f\"" + dir_ / (name == "first" ? "one.txt" : "two.txt") + "\"");
+  }
+  EXPECT_EQ(Commands(), expected);
+  const std::vector<std::string> runs = Lines(log_);
+  ASSERT_EQ(runs.size(), 2u);
+  unsigned long long start1 = 0, end1 = 0, start2 = 0, end2 = 0;
+  std::istringstream(runs[0]) >> start1 >> end1;
+  std::istringstream(runs[1]) >> start2 >> end2;
+  EXPECT_GE(start2, end1);  // the second run began after the first had ended
+  EXPECT_NE(runs[0].find(expected[0].substr(Host().size())), std::string::npos);
+}
+
+TEST_F(Dependents, EntriesThatCannotRunArePassedOverAndTheWalkGoesOn) {
+  const std::string script = Script("ok.txt");
+  Add("expand", script, REG_EXPAND_SZ);
+  Add("multi", script, REG_MULTI_SZ);
+  Add("missing", dir_ / "missing.txt");
+  dir_.Folder("folder");
+  Add("folder", dir_ / "folder");
+  Add(std::string(300, 'n'), script);
+  Add("long", dir_ / std::string(270, 'l'));
+  Add("zz last", script);
+  RunAll(Host());
+  EXPECT_EQ(Commands(), std::vector<std::string>{Host() + " -y -f\"" + script + "\""});
+  EXPECT_EQ(Lines(log_).size(), 1u);
+}
+
+TEST_F(Dependents, FileHeldWithoutSharingIsRun) {
+  const std::string script = Script("held.txt");
+  HANDLE held = CreateFileA(script.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  Add("held", script);
+  std::string missingHost = "C:\\no-host.exe";
+  RunAll(missingHost);  // the run itself fails; only the attempt counts here
+  CloseHandle(held);
+  EXPECT_EQ(Commands(), std::vector<std::string>{missingHost + " -y -f\"" + script + "\""});
+}
+
+TEST_F(Dependents, FailingDependentDoesNotStopTheNext) {
+  Add("a", Script("a.txt", "exit 5\n"));
+  Add("b", Script("b.txt"));
+  RunAll(Host());
+  EXPECT_EQ(Lines(log_).size(), 2u);
+}
+
+TEST_F(Dependents, ListDeletedByAFirstRunEndsTheWalk) {
+  Add("a", Script("a.txt", "key HKLM\\" + List() + "\n"));
+  Add("b", Script("b.txt", "key HKLM\\" + List() + "\n"));
+  RunAll(Host());
+  EXPECT_EQ(Lines(log_).size(), 1u);
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, List()));
+}
+
+TEST_F(Dependents, CommandThatWouldNotFitIsPassedOver) {
+  const std::string script = Script("s.txt");
+  Add("a", script);
+  RunAll(std::string(260 - 8 - script.size(), 'h'));  // one byte too many with " -y -f\"\""
+  EXPECT_EQ(hook().Count("CreateProcessA"), 0);
+  RunAll(std::string(259 - 8 - script.size(), 'h'));
+  EXPECT_EQ(hook().Count("CreateProcessA"), 1);
+}
+
+TEST_F(Dependents, FilePresence) {
+  dir_.File("f.txt", 1);
+  dir_.Folder("d");
+  EXPECT_EQ(internals().IsFilePresent((dir_ / "f.txt").c_str()), 1);
+  EXPECT_EQ(internals().IsFilePresent((dir_ / "none.txt").c_str()), 0);
+  EXPECT_EQ(internals().IsFilePresent((dir_ / "d").c_str()), 0);
+}
+
+class UninstallHook : public LibraryTest {
+ protected:
+  int Initialize(const std::string& commandLine) {
+    line_ = commandLine;
+    hook().Replace("GetCommandLineA", [this](const uint32_t*) {
+      return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(line_.c_str()));
+    });
+    return api().UninstInitialize(0, 0, 0);
+  }
+  std::vector<std::string> OpenedPaths() {
+    std::vector<std::string> paths;
+    for (const Call& call : hook().Calls("RegOpenKeyExA")) paths.push_back(call.strings[1]);
+    return paths;
+  }
+  std::string line_;
+};
+
+TEST_F(UninstallHook, ProductWithoutListsFindsNothingAndReturnsZero) {
+  EXPECT_EQ(Initialize("\"C:\\host.exe\" -f\"C:\\x.log\" -z\"No Such Product\""), 0);
+  EXPECT_EQ(hook().Count("CreateProcessA"), 0);
+  const auto opened = OpenedPaths();
+  EXPECT_THAT(opened, ::testing::Contains(kUninstall + "\\No Such Product\\Extensions"));
+  EXPECT_THAT(opened, ::testing::Contains(kUninstall + "\\No Such Product\\RefcountList"));
+  EXPECT_THAT(opened, ::testing::Contains(kUninstall + "\\No Such Product\\Dependents"));
+  EXPECT_EQ(api().UninstUnInitialize(1, 2, 3), 0);
+}
+
+TEST_F(UninstallHook, MissingMarkersStillRunEveryStep) {
+  EXPECT_EQ(Initialize("C:\\host.exe"), 0);
+  const auto opened = OpenedPaths();
+  EXPECT_THAT(opened, ::testing::Contains(kUninstall + "\\\\Dependents"));
+  EXPECT_THAT(opened, ::testing::Contains("AudioCD\\shell"));
+
+  const std::string product = sandbox_.NewKey(HKEY_LOCAL_MACHINE, kUninstall, "NoF").substr(kUninstall.size() + 1);
+  TempDir dir;
+  dir.File("dep.txt", 1);
+  SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product + "\\Dependents", "d", Sz(dir / "dep.txt"));
+  hook().ClearLog();
+  EXPECT_EQ(Initialize("C:\\host.exe -z" + product), 0);
+  // No " -f": the command names no program; the walk takes note and goes on.
+  const auto runs = hook().Calls("CreateProcessA");
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(runs[0].strings[1], " -y -f\"" + (dir / "dep.txt") + "\"");
+}
+
+TEST_F(UninstallHook, WholeProductRemovedThroughTheHost) {
+  TempDir dir;
+  const std::string product = sandbox_.NewKey(HKEY_LOCAL_MACHINE, kUninstall, "Main Tool").substr(kUninstall.size() + 1);
+  std::string handler = "Quillmoor" + product;
+  handler.erase(std::remove(handler.begin(), handler.end(), ' '), handler.end());
+  // A shared key, an extension with its earlier type, and the AutoPlay default.
+  const std::string shared = sandbox_.NewKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor", "Shared");
+  std::string productArg = product, sharedName = shared.substr(19);
+  ASSERT_EQ(api().SetRefcountedKey(productArg.data(), sharedName.data(), 1), 1);
+  const std::string ext = "." + sandbox_.Unique("ext");
+  sandbox_.Own(HKEY_CLASSES_ROOT, ext);
+  sandbox_.Own(HKEY_CLASSES_ROOT, handler + "File" + ext);
+  SetValue(HKEY_CLASSES_ROOT, ext, "", Sz(handler + "File" + ext));
+  SetValue(HKEY_CLASSES_ROOT, ext, "QmPrevious", Sz("txtfile"));
+  CreateKey(HKEY_CLASSES_ROOT, handler + "File" + ext + "\\shell");
+  SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product + "\\Extensions", ext, Sz(""));
+  DeleteTree(HKEY_CLASSES_ROOT, "AudioCD");
+  sandbox_.Own(HKEY_CLASSES_ROOT, "AudioCD");
+  SetValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "", Sz("play"));
+  CreateKey(HKEY_CLASSES_ROOT, "AudioCD\\shell\\" + handler);
+  api().RegisterAutoInsertTag(productArg.data());
+  // Two dependents, each with its own file and key that its script removes.
+  for (const std::string name : {"DepOne", "DepTwo"}) {
+    const std::string key = sandbox_.NewKey(HKEY_LOCAL_MACHINE, "SOFTWARE", name);
+    SetValue(HKEY_LOCAL_MACHINE, key, "installed", Dword(1));
+    dir.File(name + ".dat", 10);
+    WriteFile(dir / (name + ".txt"),
+              "file " + dir / (name + ".dat") + "\nkey HKLM\\" + key + "\nlog " + (dir / "runs.log") + "\n");
+    SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product + "\\Dependents", name, Sz(dir / (name + ".txt")));
+  }
+  WriteFile(dir / "main.txt", "log " + (dir / "runs.log") + "\n");
+
+  const ProgramRun host = RunProgram("\"" + Host() + "\" -f\"" + (dir / "main.txt") + "\" -z\"" + product + "\"");
+  EXPECT_EQ(host.exitCode, 0u);
+  EXPECT_EQ(Lines(dir / "runs.log").size(), 3u);  // two dependents, then the product's own run
+  EXPECT_FALSE(PathExists(dir / "DepOne.dat"));
+  EXPECT_FALSE(PathExists(dir / "DepTwo.dat"));
+  // Checked with the system's reg.exe.
+  EXPECT_EQ(RegQuery("\"HKLM\\SOFTWARE\\DepOne\"").exitCode, 1u);
+  EXPECT_EQ(RegQuery("\"HKLM\\" + shared + "\"").exitCode, 1u);
+  EXPECT_EQ(RegQuery("\"HKCR\\" + handler + "File" + ext + "\"").exitCode, 1u);
+  EXPECT_EQ(RegQuery("\"HKLM\\" + kUninstall + "\\" + product + "\\RefcountList\"").exitCode, 1u);
+  const ProgramRun extension = RegQuery("\"HKCR\\" + ext + "\" /ve");
+  EXPECT_EQ(extension.exitCode, 0u);
+  EXPECT_NE(extension.output.find("txtfile"), std::string::npos) << extension.output;
+  const ProgramRun autoplay = RegQuery("\"HKCR\\AudioCD\\shell\" /ve");
+  EXPECT_NE(autoplay.output.find("play"), std::string::npos) << autoplay.output;
+  EXPECT_EQ(autoplay.output.find(handler), std::string::npos) << autoplay.output;
+}
+
+}  // namespace
+}  // namespace qmis_test

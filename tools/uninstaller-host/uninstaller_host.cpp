@@ -1,0 +1,82 @@
+// qmis-uninstall-host: a small uninstaller host, as an uninstaller that uses
+// QMIS.dll would be.
+//
+//   qmis-uninstall-host.exe [-y] -f"<script>" [-z<product key>]
+//
+// It loads QMIS.dll from its own folder, calls UninstInitialize(0, 0, 0)
+// before its own work (the steps of the uninstall script), then
+// UninstUnInitialize(0, 0, 0), and exits 0 unless the script says otherwise.
+// It shows no window and asks nothing; -y (silent) is accepted as it always
+// is silent.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "uninstall_script.h"
+
+namespace {
+
+using Hook = int(WINAPI*)(DWORD, DWORD, DWORD);
+
+// The text behind `option` on the command line: a quoted argument up to its
+// closing quote, or an unquoted one up to the next space.
+std::string OptionArgument(const std::string& commandLine, const std::string& option) {
+  const size_t at = commandLine.find(" " + option);
+  if (at == std::string::npos) return {};
+  const size_t begin = at + 1 + option.size();
+  if (begin < commandLine.size() && commandLine[begin] == '"') {
+    const size_t end = commandLine.find('"', begin + 1);
+    return commandLine.substr(begin + 1, end == std::string::npos ? std::string::npos : end - begin - 1);
+  }
+  return commandLine.substr(begin, commandLine.find(' ', begin) - begin);
+}
+
+std::string OwnFolder() {
+  char path[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string folder(path, length);
+  return folder.substr(0, folder.find_last_of('\\') + 1);
+}
+
+void AppendLog(const std::string& log, const std::string& line) {
+  if (FILE* out = std::fopen(log.c_str(), "a")) {
+    std::fputs(line.c_str(), out);
+    std::fclose(out);
+  }
+}
+
+ULONGLONG Now() {
+  FILETIME time;
+  GetSystemTimeAsFileTime(&time);
+  return ((static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime) / 10000;
+}
+
+}  // namespace
+
+int main() {
+  const std::string commandLine = GetCommandLineA();
+  const std::string scriptPath = OptionArgument(commandLine, "-f");
+  const ULONGLONG started = Now();
+
+  HMODULE library = LoadLibraryA((OwnFolder() + "QMIS.dll").c_str());
+  if (library == nullptr) return 2;
+  auto initialize = reinterpret_cast<Hook>(reinterpret_cast<void*>(GetProcAddress(library, "UninstInitialize")));
+  auto uninitialize = reinterpret_cast<Hook>(reinterpret_cast<void*>(GetProcAddress(library, "UninstUnInitialize")));
+  if (initialize == nullptr || uninitialize == nullptr) return 2;
+
+  initialize(0, 0, 0);
+  UninstallScript script;
+  const bool haveScript = ReadUninstallScript(scriptPath, script);
+  if (haveScript) RunUninstallScript(script);
+  uninitialize(0, 0, 0);
+  FreeLibrary(library);
+
+  for (const ScriptStep& step : script.steps) {
+    if (step.verb != "log") continue;
+    char line[1024];
+    std::snprintf(line, sizeof line, "%llu %llu %s\n", started, Now(), commandLine.c_str());
+    AppendLog(step.argument, line);
+  }
+  return static_cast<int>(script.exitCode);
+}
