@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# wine-session.sh start|stop BUILD_DIR
+# wine-session.sh start|stop BUILD_DIR [NAME]
 #
 # start: makes a template prefix once per build tree, copies it into a fresh
-#        run prefix, and starts one persistent wineserver for that prefix.
-# stop:  stops the wineserver of the run prefix (and only that one).
+#        prefix build/wine/NAME (default: run), and starts one persistent
+#        wineserver for that prefix.
+# stop:  stops the wineserver of that prefix (and only that one).
 #
 # Every Wine command here runs with its standard streams on /dev/null: a
 # helper process that inherits a pipe would keep the caller (CTest) waiting.
@@ -11,7 +12,7 @@ set -euo pipefail
 action=$1
 build=$(cd "$2" && pwd)
 template=$build/wine/template
-run=$build/wine/run
+run=$build/wine/${3:-run}
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
 quiet() { "$@" </dev/null >/dev/null 2>&1; }
@@ -37,7 +38,7 @@ case $action in
     echo "wine server stopped: $run"
     ;;
   *)
-    echo "usage: $0 start|stop BUILD_DIR" >&2
+    echo "usage: $0 start|stop BUILD_DIR [NAME]" >&2
     exit 2
     ;;
 esac
