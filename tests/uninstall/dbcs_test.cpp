@@ -6,6 +6,7 @@
 #include <string>
 
 #include "internals.h"
+#include "library_test.h"
 
 namespace qmis_test {
 namespace {
@@ -18,7 +19,9 @@ class CodePage932 : public InternalsTest {
  protected:
   void SetUp() override {
     InternalsTest::SetUp();
-    if (GetACP() != 932) GTEST_SKIP() << "needs the ANSI code page 932 (run with LC_ALL=ja_JP.UTF-8)";
+    // CTest runs this program with LC_ALL=ja_JP.UTF-8; without it the
+    // cases below would prove nothing, so that is a failure, not a skip.
+    ASSERT_EQ(GetACP(), 932u) << "run with LC_ALL=ja_JP.UTF-8";
   }
   std::string Product(const std::string& line, int* found) {
     char out[MAX_PATH];
@@ -55,6 +58,40 @@ TEST_F(CodePage932, UninstallerPathWithDoubleBytesAndQuotes) {
   const std::string line = "\"C:\\" + kTable + "\\r.exe\" -f\"x\" -zT";
   EXPECT_EQ(internals().GetUninstallerPath(line.c_str(), out), 1);
   EXPECT_EQ(std::string(out), "C:\\" + kTable + "\\r.exe");
+}
+
+}  // namespace
+}  // namespace qmis_test
+
+namespace qmis_test {
+namespace {
+
+class MessageText932 : public LibraryTest {
+ protected:
+  void SetUp() override {
+    LibraryTest::SetUp();
+    // CTest runs this program with LC_ALL=ja_JP.UTF-8; without it the
+    // cases below would prove nothing, so that is a failure, not a skip.
+    ASSERT_EQ(GetACP(), 932u) << "run with LC_ALL=ja_JP.UTF-8";
+  }
+};
+
+TEST_F(MessageText932, LongTextIsCutBeforeACharacterThatWouldNotFit) {
+  // A double-byte character at bytes 258 and 259 would leave no room for
+  // the zero: the text ends before it.
+  hook().Replace("FormatMessageA", [](const uint32_t* a) -> uint32_t {
+    const std::string message = std::string(258, 'm') + "\x95\x5c" + "tail\r\n";
+    char* block = static_cast<char*>(LocalAlloc(LMEM_FIXED, message.size() + 1));
+    std::memcpy(block, message.c_str(), message.size() + 1);
+    *reinterpret_cast<char**>(a[4]) = block;
+    return static_cast<uint32_t>(message.size());
+  });
+  std::string command = "\"" + ProgramFolder() + "qmis-test-child.exe\" 5";
+  char text[300];
+  std::memset(text, 0xBD, sizeof text);
+  EXPECT_EQ(api().SilentRunExternalWait(command.data(), text), 5u);
+  EXPECT_EQ(std::string(text), std::string(258, 'm'));
+  EXPECT_EQ(static_cast<unsigned char>(text[259]), 0xBD);
 }
 
 }  // namespace
