@@ -58,6 +58,11 @@ bool JoinLists(const ListValue& older, const ListValue& newer, GlobalBlock& join
   return true;
 }
 
+bool OpenSessionManager(UniqueKey& key) {
+  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_ALL_ACCESS, key.put()) ==
+         ERROR_SUCCESS;
+}
+
 LONG WriteList(HKEY key, const char* name, DWORD type, const char* bytes, DWORD size) {
   return RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(bytes), size);
 }
@@ -66,10 +71,7 @@ LONG WriteList(HKEY key, const char* name, DWORD type, const char* bytes, DWORD 
 
 int BackupPendingFileRename() {
   UniqueKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_ALL_ACCESS, key.put()) !=
-      ERROR_SUCCESS) {
-    return 0;
-  }
+  if (!OpenSessionManager(key)) return 0;
   ListValue pending;
   if (ReadList(key.get(), kPending, kListLimit, pending) != ERROR_SUCCESS) return 0;
 
@@ -99,10 +101,7 @@ int BackupPendingFileRename() {
 
 int RestorePendingFileRename() {
   UniqueKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_ALL_ACCESS, key.put()) !=
-      ERROR_SUCCESS) {
-    return 0;
-  }
+  if (!OpenSessionManager(key)) return 0;
   ListValue parked;
   if (ReadList(key.get(), kParked, kListLimit, parked) != ERROR_SUCCESS) return 0;
 

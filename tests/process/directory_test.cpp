@@ -86,16 +86,9 @@ TEST_F(DirectorySize, PathsThatWouldNotFitAreNotSearched) {
   TempDir dir;
   dir.File("a.bin", 5);
   dir.Folder("sub");
-  hook().Replace("FindFirstFileA", [this](const uint32_t* a) -> uint32_t {
-    auto real = hook().Real<decltype(&::FindFirstFileA)>("FindFirstFileA");
-    auto* entry = reinterpret_cast<WIN32_FIND_DATAA*>(a[1]);
-    HANDLE search = real(reinterpret_cast<LPCSTR>(a[0]), entry);
-    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(search));
-  });
   hook().Replace("FindNextFileA", [this](const uint32_t* a) -> uint32_t {
-    auto real = hook().Real<decltype(&::FindNextFileA)>("FindNextFileA");
     auto* entry = reinterpret_cast<WIN32_FIND_DATAA*>(a[1]);
-    BOOL found = real(reinterpret_cast<HANDLE>(a[0]), entry);
+    const uint32_t found = hook().CallReal("FindNextFileA", a);
     if (found && std::strcmp(entry->cFileName, "sub") == 0) {
       std::memset(entry->cFileName, 'n', 250);  // too long to append to the base
       entry->cFileName[250] = '\0';

@@ -127,9 +127,7 @@ TEST_F(Hive, FailingRestoreGivesZeroAndKeepsTheCreatedKey) {
 TEST_F(Hive, PutBackLeavingAnErrorGivesZero) {
   RestoreReports(ERROR_SUCCESS);
   hook().Replace("AdjustTokenPrivileges", [this](const uint32_t* a) -> uint32_t {
-    auto real = hook().Real<decltype(&::AdjustTokenPrivileges)>("AdjustTokenPrivileges");
-    BOOL ok = real(reinterpret_cast<HANDLE>(a[0]), a[1], reinterpret_cast<PTOKEN_PRIVILEGES>(a[2]),
-                   a[3], reinterpret_cast<PTOKEN_PRIVILEGES>(a[4]), reinterpret_cast<PDWORD>(a[5]));
+    const uint32_t ok = hook().CallReal("AdjustTokenPrivileges", a);
     SetLastError(ERROR_NOT_ALL_ASSIGNED);
     return ok;
   }, 2);

@@ -118,11 +118,9 @@ TEST_F(DeleteKeyTree, OpenFailingAtTheStartOfAPassReturnsItsError) {
   hook().Replace("RegOpenKeyA", [this](const uint32_t* a) -> uint32_t {
     static int passStarts = 0;
     const std::string path = reinterpret_cast<const char*>(a[1]);
-    auto real = hook().Real<decltype(&::RegOpenKeyA)>("RegOpenKeyA");
     // Opens of the key alternate: start of a pass, then the end-of-pass test.
     if (path == key_ && ++passStarts == 3) return ERROR_ACCESS_DENIED;
-    return real(reinterpret_cast<HKEY>(a[0]), reinterpret_cast<LPCSTR>(a[1]),
-                reinterpret_cast<PHKEY>(a[2]));
+    return hook().CallReal("RegOpenKeyA", a);
   });
   EXPECT_EQ(Delete(key_), ERROR_ACCESS_DENIED);
   EXPECT_THAT(ReadTree(HKEY_CURRENT_USER, key_), ElementsAre("B", "D"));
@@ -140,8 +138,7 @@ TEST_F(DeleteKeyTree, UndeletableSubkeyEndsTheOperationInsteadOfLooping) {
   CreateTree(HKEY_CURRENT_USER, key_, {"A", "B", "C"});
   hook().Replace("RegDeleteKeyA", [this](const uint32_t* a) -> uint32_t {
     if (std::string(reinterpret_cast<const char*>(a[1])) == "B") return ERROR_ACCESS_DENIED;
-    auto real = hook().Real<decltype(&::RegDeleteKeyA)>("RegDeleteKeyA");
-    return real(reinterpret_cast<HKEY>(a[0]), reinterpret_cast<LPCSTR>(a[1]));
+    return hook().CallReal("RegDeleteKeyA", a);
   });
   EXPECT_EQ(Delete(key_), ERROR_ACCESS_DENIED);
   EXPECT_THAT(ReadTree(HKEY_CURRENT_USER, key_), ElementsAre("B"));
@@ -161,8 +158,7 @@ TEST_F(DeleteKeyTree, UndeletableKeyWithoutSubkeysEndsAfterOnePass) {
 TEST_F(DeleteKeyTree, DeleteThatFailsWhileTheKeyGoesAnywayReturnsItsError) {
   CreateKey(HKEY_CURRENT_USER, key_);
   hook().Replace("RegDeleteKeyA", [this](const uint32_t* a) -> uint32_t {
-    auto real = hook().Real<decltype(&::RegDeleteKeyA)>("RegDeleteKeyA");
-    real(reinterpret_cast<HKEY>(a[0]), reinterpret_cast<LPCSTR>(a[1]));
+    hook().CallReal("RegDeleteKeyA", a);
     return ERROR_ACCESS_DENIED;
   });
   EXPECT_EQ(Delete(key_), ERROR_ACCESS_DENIED);

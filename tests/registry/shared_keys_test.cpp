@@ -146,9 +146,7 @@ TEST_F(SharedKeys, MissingMakerRootReturnsOneAndKeepsTheList) {
   EXPECT_EQ(Claim(p, k, 1), 1);
   hook().Replace("RegOpenKeyExA", [this](const uint32_t* a) -> uint32_t {
     if (std::string(reinterpret_cast<const char*>(a[1])) == kMaker) return ERROR_FILE_NOT_FOUND;
-    auto real = hook().Real<decltype(&::RegOpenKeyExA)>("RegOpenKeyExA");
-    return real(reinterpret_cast<HKEY>(a[0]), reinterpret_cast<LPCSTR>(a[1]), a[2], a[3],
-                reinterpret_cast<PHKEY>(a[4]));
+    return hook().CallReal("RegOpenKeyExA", a);
   });
   EXPECT_EQ(Release(p), 1);
   EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, ClaimList(p), k), Dword(1));
@@ -184,9 +182,7 @@ TEST_F(SharedKeys, ReleaseFailuresGiveTheStatedResults) {
         std::string(reinterpret_cast<const char*>(a[1])) == kUninstall + "\\" + p) {
       return ERROR_ACCESS_DENIED;
     }
-    auto real = hook().Real<decltype(&::RegOpenKeyExA)>("RegOpenKeyExA");
-    return real(reinterpret_cast<HKEY>(a[0]), reinterpret_cast<LPCSTR>(a[1]), a[2], a[3],
-                reinterpret_cast<PHKEY>(a[4]));
+    return hook().CallReal("RegOpenKeyExA", a);
   });
   EXPECT_EQ(Release(p), ERROR_ACCESS_DENIED);
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Shared(k)));
@@ -196,8 +192,7 @@ TEST_F(SharedKeys, ReleaseFailuresGiveTheStatedResults) {
   hook().ClearRules();
   hook().Replace("RegDeleteKeyA", [this](const uint32_t* a) -> uint32_t {
     if (std::string(reinterpret_cast<const char*>(a[1])) == "RefcountList") return ERROR_ACCESS_DENIED;
-    auto real = hook().Real<decltype(&::RegDeleteKeyA)>("RegDeleteKeyA");
-    return real(reinterpret_cast<HKEY>(a[0]), reinterpret_cast<LPCSTR>(a[1]));
+    return hook().CallReal("RegDeleteKeyA", a);
   });
   EXPECT_EQ(Release(p), ERROR_ACCESS_DENIED);
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Shared(k)));
@@ -209,11 +204,7 @@ TEST_F(SharedKeys, ClaimListDeletedDuringTheWalkEndsIt) {
   EXPECT_EQ(Claim(p, k2, 1), 1);
   hook().Replace("RegEnumValueA", [this, p](const uint32_t* a) -> uint32_t {
     DeleteTree(HKEY_LOCAL_MACHINE, ClaimList(p));
-    auto real = hook().Real<decltype(&::RegEnumValueA)>("RegEnumValueA");
-    return real(reinterpret_cast<HKEY>(a[0]), a[1], reinterpret_cast<LPSTR>(a[2]),
-                reinterpret_cast<LPDWORD>(a[3]), reinterpret_cast<LPDWORD>(a[4]),
-                reinterpret_cast<LPDWORD>(a[5]), reinterpret_cast<LPBYTE>(a[6]),
-                reinterpret_cast<LPDWORD>(a[7]));
+    return hook().CallReal("RegEnumValueA", a);
   }, 2);
   EXPECT_EQ(Release(p), ERROR_FILE_NOT_FOUND);  // the list was already gone
   EXPECT_LE(hook().Count("RegEnumValueA"), 3);

@@ -1,5 +1,7 @@
 #include "import_hook.h"
 
+#include "stack_check.h"
+
 #include <cstdio>
 #include <cstring>
 #include <type_traits>
@@ -81,6 +83,19 @@ void* const kThunks[] = {
 #undef QMIS_TEST_THUNK
 };
 
+template <typename F>
+struct ArgumentCount;
+template <typename R, typename... A>
+struct ArgumentCount<R(WINAPI*)(A...)> {
+  static constexpr int value = sizeof...(A);
+};
+
+const int kArgumentCounts[] = {
+#define QMIS_TEST_COUNT(name) ArgumentCount<decltype(&::name)>::value,
+    QMIS_TEST_HOOKED_IMPORTS(QMIS_TEST_COUNT)
+#undef QMIS_TEST_COUNT
+};
+
 size_t IdOf(const std::string& function) {
   for (size_t id = 0; id < kFunctionCount; ++id) {
     if (function == kNames[id]) return id;
@@ -149,6 +164,11 @@ void* ImportHook::RealAddress(const std::string& function) const {
       return address;
   }
   return nullptr;
+}
+
+uint32_t ImportHook::CallReal(const std::string& function, const uint32_t* args) const {
+  int removed = 0;
+  return qmis_call_checked(RealAddress(function), args, kArgumentCounts[IdOf(function)], &removed);
 }
 
 int ImportHook::Count(const std::string& function) const {

@@ -65,15 +65,13 @@ class ImportHook {
   // Drops every failure and replacement; counting and tracking go on.
   void ClearRules();
 
-  // The system function itself, for a replacement that wants to reach it.
-  template <typename F>
-  F Real(const std::string& function) const {
-    return reinterpret_cast<F>(RealAddress(function));
-  }
-
   // Handles, searches and global blocks the module opened through the hooked
   // calls and has not released, one line each ("registry key 0x...").
   std::vector<std::string> Outstanding() const;
+
+  // Calls the system function itself with the arguments a replacement was
+  // given, and returns its result.
+  uint32_t CallReal(const std::string& function, const uint32_t* args) const;
 
   // Used by the generated thunks.
   static ImportHook* Active();

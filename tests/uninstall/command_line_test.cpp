@@ -16,21 +16,17 @@ struct Read {
   std::string text;
 };
 
-Read Path(const std::string& commandLine) {
+// Runs a reader over `commandLine` placed against a guard page.
+Read ReadWith(int (*reader)(const char*, char*), const std::string& commandLine) {
   char out[MAX_PATH];
   std::memset(out, 0xBD, sizeof out);
   GuardedBuffer line = GuardedBuffer::String(commandLine);
-  const int found = InternalsTest::internals().GetUninstallerPath(line.data(), out);
+  const int found = reader(line.data(), out);
   return {found, out};
 }
 
-Read Product(const std::string& commandLine) {
-  char out[MAX_PATH];
-  std::memset(out, 0xBD, sizeof out);
-  GuardedBuffer line = GuardedBuffer::String(commandLine);
-  const int found = InternalsTest::internals().GetProductArg(line.data(), out);
-  return {found, out};
-}
+Read Path(const std::string& line) { return ReadWith(InternalsTest::internals().GetUninstallerPath, line); }
+Read Product(const std::string& line) { return ReadWith(InternalsTest::internals().GetProductArg, line); }
 
 void ExpectRead(const Read& read, int found, const std::string& text) {
   EXPECT_EQ(read.found, found) << text;
