@@ -1,9 +1,7 @@
 /* qmis.h - the exports of QMIS.dll, a helper DLL for setup programs and
- * uninstallers. Every export is __stdcall and takes ANSI strings.
- *
- * Four exports bear decorated names: reach them with GetProcAddress and the
- * QMIS_*_NAME constants below, through the QMIS_*_FN pointer types. The
- * other exports are declared for linking against the import library too.
+ * uninstallers. Every export is __stdcall and takes ANSI strings. Link with
+ * the import library libQMIS.dll.a (find_package(qmis): qmis::qmis), or load
+ * the DLL and use GetProcAddress with the exact names.
  *
  * C99 and C++. */
 #ifndef QMIS_H
@@ -70,24 +68,44 @@ int WINAPI QmRenameDirectory(const char* existing, const char* renamed);
 int WINAPI UninstInitialize(DWORD, DWORD, DWORD);
 int WINAPI UninstUnInitialize(DWORD, DWORD, DWORD);
 
-/* Shell cleanup, under decorated export names --------------------------- */
+/* Shell cleanup, under decorated export names ---------------------------
+ *
+ * Exported as the decorated names of C++ __stdcall functions. MSVC's C++
+ * decoration of the declarations below gives exactly those names; GCC and
+ * clang are told the names. In C with MSVC, reach them with GetProcAddress
+ * and the names and pointer types that follow. */
 
 #define QMIS_REGISTER_AUTO_INSERT_TAG_NAME "?RegisterAutoInsertTag@@YGXPAD@Z"
 #define QMIS_UNREGISTER_AUTO_INSERT_TAG_NAME "?UnregisterAutoInsertTag@@YGXPAD@Z"
 #define QMIS_UNREGISTER_EXTENSIONS_NAME "?UnregisterExtensions@@YGXPAD@Z"
 #define QMIS_UNREGISTER_SPECIFIC_EXTENSION_NAME "?UnregisterSpecificExtension@@YGXPAD0@Z"
 
-/* Takes the Audio-CD AutoPlay default for the product, saving the old one. */
 typedef void(WINAPI* QMIS_REGISTER_AUTO_INSERT_TAG_FN)(char* productKey);
-/* Hands the AutoPlay default back and deletes the product's verb. */
 typedef void(WINAPI* QMIS_UNREGISTER_AUTO_INSERT_TAG_FN)(char* productKey);
-/* Hands back every extension listed under the product's "Extensions". */
 typedef void(WINAPI* QMIS_UNREGISTER_EXTENSIONS_FN)(char* productKey);
-/* Hands back one extension; prefix is the product's handler name. */
 typedef void(WINAPI* QMIS_UNREGISTER_SPECIFIC_EXTENSION_FN)(char* prefix, char* extension);
+
+#if defined(__GNUC__)
+#define QMIS_DECORATED(name) __asm__("\"" name "\"")
+/* Takes the Audio-CD AutoPlay default for the product, saving the old one. */
+void WINAPI RegisterAutoInsertTag(char* productKey) QMIS_DECORATED(QMIS_REGISTER_AUTO_INSERT_TAG_NAME);
+/* Hands the AutoPlay default back and deletes the product's verb. */
+void WINAPI UnregisterAutoInsertTag(char* productKey) QMIS_DECORATED(QMIS_UNREGISTER_AUTO_INSERT_TAG_NAME);
+/* Hands back every extension listed under the product's "Extensions". */
+void WINAPI UnregisterExtensions(char* productKey) QMIS_DECORATED(QMIS_UNREGISTER_EXTENSIONS_NAME);
+/* Hands back one extension; prefix is the product's handler name. */
+void WINAPI UnregisterSpecificExtension(char* prefix, char* extension)
+    QMIS_DECORATED(QMIS_UNREGISTER_SPECIFIC_EXTENSION_NAME);
+#endif
 
 #ifdef __cplusplus
 }
+#if defined(_MSC_VER)
+void __stdcall RegisterAutoInsertTag(char* productKey);
+void __stdcall UnregisterAutoInsertTag(char* productKey);
+void __stdcall UnregisterExtensions(char* productKey);
+void __stdcall UnregisterSpecificExtension(char* prefix, char* extension);
+#endif
 #endif
 
 #endif /* QMIS_H */

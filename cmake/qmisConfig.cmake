@@ -1,0 +1,15 @@
+# find_package(qmis) for C and C++ code that calls QMIS.dll: the imported
+# target qmis::qmis carries the header folder and the import library.
+get_filename_component(_qmis_prefix "${CMAKE_CURRENT_LIST_DIR}/../../.." ABSOLUTE)
+
+if(NOT TARGET qmis::qmis)
+  add_library(qmis::qmis SHARED IMPORTED)
+  set_target_properties(qmis::qmis PROPERTIES
+    IMPORTED_LOCATION "${_qmis_prefix}/bin/QMIS.dll"
+    IMPORTED_IMPLIB "${_qmis_prefix}/lib/libQMIS.dll.a"
+    INTERFACE_INCLUDE_DIRECTORIES "${_qmis_prefix}/include")
+endif()
+
+set(qmis_VERSION 2.0.60)
+set(qmis_FOUND TRUE)
+unset(_qmis_prefix)

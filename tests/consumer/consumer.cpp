@@ -1,0 +1,2 @@
+// The same calls, compiled as C++.
+#include "consumer.c"
