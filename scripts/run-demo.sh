@@ -5,4 +5,9 @@ cd "$(dirname "$0")/.."
 build=$PWD/build
 bash scripts/wine-session.sh start "$build" demo >/dev/null
 trap 'bash scripts/wine-session.sh stop "$build" demo >/dev/null' EXIT
-WINEPREFIX=$build/wine/demo WINEDEBUG=-all wine "$build/bin/qmis-demo.exe"
+export WINEPREFIX=$build/wine/demo WINEDEBUG=-all
+wine "$build/bin/qmis-demo.exe"
+echo
+echo "6. What qmis-inspect finds afterwards (it reads, never writes):"
+wine "$build/bin/qmis-inspect.exe" | sed 's/^/   /'
+

@@ -89,6 +89,7 @@ void ShowRenames(const char* name) {
 
 void WriteText(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
+// Runs a program on the demo's console and waits for it.
 DWORD RunHost(const std::string& commandLine) {
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
@@ -165,8 +166,12 @@ int main() {
     SetString(HKEY_LOCAL_MACHINE, kUninstall + tool + "\\Dependents", plugin.c_str(), script);
     Say("   dependent %s: %s\n", plugin, script);
   }
-  WriteText(appDir + "\\tool.uninstall", "log " + appDir + "\\runs.log\n");
-  Say("   install folder holds %s bytes\n\n", std::to_string(size(appDir.c_str())));
+  // The host's own work for the product: its files and its uninstall entry.
+  WriteText(appDir + "\\tool.uninstall", "log " + appDir + "\\runs.log\nkey HKLM\\" + kUninstall + tool + "\n");
+  Say("   install folder holds %s bytes\n", std::to_string(size(appDir.c_str())));
+  Say("   qmis-inspect --product \"%s\" reads it back:\n", tool);
+  RunHost("\"" + folder + "qmis-inspect.exe\" --product \"" + tool + "\"");
+  Say("\n");
 
   // --- Pending renames around a stretch of setup work --------------------
   Say("2. Parking the pending file renames around the setup's own work%s%s\n");

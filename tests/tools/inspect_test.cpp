@@ -1,0 +1,120 @@
+// qmis-inspect on prepared registries: what it reports, what it flags, and
+// that it changes nothing.
+#include <gmock/gmock.h>
+
+#include <algorithm>
+#include <string>
+
+#include "library_test.h"
+#include "programs.h"
+#include "temp_dir.h"
+
+namespace qmis_test {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+const std::string kUninstall = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const std::string kMaker = "SOFTWARE\\Quillmoor";
+
+class Inspector : public LibraryTest {
+ protected:
+  void SetUp() override {
+    LibraryTest::SetUp();
+    product_ = sandbox_.NewKey(HKEY_LOCAL_MACHINE, kUninstall, "Inspected").substr(kUninstall.size() + 1);
+    shared_ = sandbox_.NewKey(HKEY_LOCAL_MACHINE, kMaker, "Shared").substr(kMaker.size() + 1);
+  }
+  ProgramRun Inspect(const std::string& arguments) {
+    return RunProgram("\"" + ProgramFolder() + "qmis-inspect.exe\" " + arguments);
+  }
+  ProgramRun InspectProduct(const std::string& extra = "") {
+    return Inspect(extra + " --product \"" + product_ + "\"");
+  }
+  void Claim(DWORD bits) {
+    std::string product = product_, key = shared_;
+    ASSERT_EQ(api().SetRefcountedKey(product.data(), key.data(), bits), 1);
+  }
+  std::string product_;
+  std::string shared_;
+};
+
+TEST_F(Inspector, ConsistentProductIsReportedWholeAndNothingChanges) {
+  Claim(1);
+  TempDir dir;
+  dir.File("dep.txt", 1);
+  SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product_ + "\\Dependents", "dep", Sz(dir / "dep.txt"));
+  SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product_ + "\\Dependents", "gone", Sz(dir / "none.txt"));
+  const auto before = ReadTree(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product_);
+  const ProgramRun run = InspectProduct();
+  EXPECT_EQ(run.exitCode, 0u) << run.output;
+  EXPECT_THAT(run.output, HasSubstr("claims " + shared_ + " with bits 0x1"));
+  EXPECT_THAT(run.output, HasSubstr(shared_ + "  Refcount 0x1"));
+  EXPECT_THAT(run.output, HasSubstr("none.txt (file missing: will not run)"));
+  EXPECT_THAT(run.output, Not(HasSubstr("dep.txt (file missing")));
+  EXPECT_THAT(run.output, HasSubstr("Consistent."));
+  EXPECT_EQ(ReadTree(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product_), before);
+  const ProgramRun json = InspectProduct("--json");
+  EXPECT_EQ(json.exitCode, 0u);
+  EXPECT_THAT(json.output, HasSubstr("\"consistent\":true"));
+  EXPECT_THAT(json.output, HasSubstr("{\"sharedKey\":\"" + shared_ + "\",\"bits\":1}"));
+}
+
+TEST_F(Inspector, BitsNoProductClaimsAreFlagged) {
+  Claim(1);
+  SetValue(HKEY_LOCAL_MACHINE, kMaker + "\\" + shared_, "Refcount", Dword(3));
+  const ProgramRun run = InspectProduct();
+  EXPECT_EQ(run.exitCode, 1u);
+  EXPECT_THAT(run.output, HasSubstr("bits 0x2 are claimed by no product"));
+}
+
+TEST_F(Inspector, ClaimOnAKeyThatIsGoneIsFlagged) {
+  Claim(1);
+  DeleteTree(HKEY_LOCAL_MACHINE, kMaker + "\\" + shared_);
+  const ProgramRun run = InspectProduct("--json");
+  EXPECT_EQ(run.exitCode, 1u);
+  EXPECT_THAT(run.output, HasSubstr("claims shared key " + shared_ + ", which is gone"));
+  EXPECT_THAT(run.output, HasSubstr("\"consistent\":false"));
+}
+
+TEST_F(Inspector, RefcountOfTheWrongTypeOrSizeIsFlagged) {
+  Claim(1);
+  SetValue(HKEY_LOCAL_MACHINE, kMaker + "\\" + shared_, "Refcount", {REG_BINARY, std::string(8, '\1')});
+  const ProgramRun run = InspectProduct();
+  EXPECT_EQ(run.exitCode, 1u);
+  EXPECT_THAT(run.output, HasSubstr("Refcount has type 3 and 8 bytes"));
+}
+
+TEST_F(Inspector, ExtensionsAutoPlayAndRenamesAreDecoded) {
+  std::string handler = "Quillmoor" + product_;
+  handler.erase(std::remove(handler.begin(), handler.end(), ' '), handler.end());
+  const std::string ext = "." + sandbox_.Unique("ext");
+  sandbox_.Own(HKEY_CLASSES_ROOT, ext);
+  SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product_ + "\\Extensions", ext, Sz(""));
+  SetValue(HKEY_CLASSES_ROOT, ext, "", Sz(handler + "File" + ext));
+  SetValue(HKEY_CLASSES_ROOT, ext, "QmPrevious", Sz("txtfile"));
+  const std::string session = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+  const auto saved = ReadValue(HKEY_LOCAL_MACHINE, session, "PostponedFileRenameOperations");
+  SetValue(HKEY_LOCAL_MACHINE, session, "PostponedFileRenameOperations",
+           {REG_MULTI_SZ, std::string("\\??\\C:\\a\0\\??\\C:\\b\0\\??\\C:\\c\0\0\0", 29)});
+  const ProgramRun run = InspectProduct();
+  if (saved) {
+    SetValue(HKEY_LOCAL_MACHINE, session, "PostponedFileRenameOperations", *saved);
+  } else {
+    HKEY key = nullptr;
+    RegOpenKeyExA(HKEY_LOCAL_MACHINE, session.c_str(), 0, KEY_ALL_ACCESS, &key);
+    RegDeleteValueA(key, "PostponedFileRenameOperations");
+    RegCloseKey(key);
+  }
+  EXPECT_THAT(run.output, HasSubstr("extension " + ext + ": held by the product, restorable from QmPrevious (\"txtfile\")"));
+  EXPECT_THAT(run.output, HasSubstr("\\??\\C:\\a -> \\??\\C:\\b"));
+  EXPECT_THAT(run.output, HasSubstr("\\??\\C:\\c -> (delete)"));
+}
+
+TEST_F(Inspector, BadUsageGivesTwo) {
+  EXPECT_EQ(Inspect("--bogus").exitCode, 2u);
+  EXPECT_EQ(Inspect("--product").exitCode, 2u);
+}
+
+}  // namespace
+}  // namespace qmis_test

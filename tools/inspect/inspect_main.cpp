@@ -1,0 +1,58 @@
+// qmis-inspect: shows, without changing anything, the QMIS-managed state of
+// a machine and whether it is consistent.
+//
+//   qmis-inspect.exe [--json] [--product NAME]
+//
+// Exit status: 0 consistent, 1 inconsistencies found, 2 bad usage (or
+// QMIS.dll not found beside the program).
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "qmis.h"
+#include "qmis_state.h"
+#include "report_writer.h"
+
+namespace {
+
+int Usage() {
+  std::fputs("usage: qmis-inspect [--json] [--product NAME]\n", stderr);
+  return 2;
+}
+
+std::string OwnFolder() {
+  char path[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string folder(path, length);
+  return folder.substr(0, folder.find_last_of('\\') + 1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool json = false;
+  std::string product;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--json") == 0) {
+      json = true;
+    } else if (std::strcmp(argv[i], "--product") == 0 && i + 1 < argc && argv[i + 1][0] != '\0') {
+      product = argv[++i];
+    } else {
+      return Usage();
+    }
+  }
+  HMODULE library = LoadLibraryA((OwnFolder() + "QMIS.dll").c_str());
+  auto removeSpaces = reinterpret_cast<decltype(&QMSetup_RemoveSpaces)>(
+      reinterpret_cast<void*>(library ? GetProcAddress(library, "QMSetup_RemoveSpaces") : nullptr));
+  if (removeSpaces == nullptr) {
+    std::fputs("qmis-inspect: QMIS.dll is not beside the program\n", stderr);
+    return 2;
+  }
+  const QmisState state = ReadQmisState(product, removeSpaces);
+  const std::string report = json ? JsonReport(state) : TextReport(state);
+  std::fwrite(report.data(), 1, report.size(), stdout);
+  FreeLibrary(library);
+  return state.inconsistencies.empty() ? 0 : 1;
+}

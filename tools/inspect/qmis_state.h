@@ -1,0 +1,61 @@
+// The QMIS-managed state of a machine, read from the registry (never
+// written): shared keys and their claims, each product's extensions and
+// dependents, the AutoPlay default, and the rename lists.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+struct Claim {
+  std::string product;
+  std::string sharedKey;
+  DWORD bits = 0;
+};
+
+struct SharedKey {
+  std::string name;  // below HKLM\SOFTWARE\Quillmoor
+  DWORD type = REG_NONE;
+  DWORD size = 0;
+  DWORD mask = 0;
+  bool maskValid() const { return type == REG_DWORD && size == 4; }
+};
+
+struct Extension {
+  std::string name;
+  std::string state;  // "held by the product", "restorable from QmPrevious", ...
+};
+
+struct Dependent {
+  std::string name;
+  std::string file;
+  bool present = false;
+};
+
+struct Product {
+  std::string key;
+  std::string handlerName;
+  std::vector<Claim> claims;
+  std::vector<Extension> extensions;
+  std::vector<Dependent> dependents;
+};
+
+struct RenamePair {
+  std::string from;
+  std::string to;  // empty: deletion
+};
+
+struct QmisState {
+  std::vector<SharedKey> sharedKeys;
+  std::vector<Product> products;
+  std::string autoPlayDefault;  // "" when absent
+  std::string autoPlaySaved;
+  std::vector<RenamePair> pending;
+  std::vector<RenamePair> parked;
+  std::vector<std::string> inconsistencies;
+};
+
+// Reads everything, or only what concerns `product` when it is not empty.
+// `removeSpaces` is the library's QMSetup_RemoveSpaces, for handler names.
+QmisState ReadQmisState(const std::string& product, void(WINAPI* removeSpaces)(char*, DWORD));
