@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need, only where it is missing:
 # the i386 architecture, the mingw-w64 posix cross compiler, Wine (with its
-# 32-bit part), GoogleTest's sources, CMake and make. Quick when all is there.
+# 32-bit part), GoogleTest's sources, CMake, make and NSIS (for the example
+# installer). Quick when all is there.
 #
 # Some machines run a kernel that refuses 32-bit programs ("Exec format
 # error"), and Wine's 32-bit side is one. There the 32-bit programs are handed
@@ -36,7 +37,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 
 missing=()
-for pkg in g++-mingw-w64-i686-posix wine wine32:i386 googletest cmake make; do
+for pkg in g++-mingw-w64-i686-posix wine wine32:i386 googletest cmake make nsis; do
   installed "$pkg" || missing+=("$pkg")
 done
 [ ${#missing[@]} -eq 0 ] || apt_install "${missing[@]}"
