@@ -1,12 +1,17 @@
 // qmis-demo: the library's main job, told step by step on a throwaway Wine
-// prefix. Two sample products are installed (registry entries and files
-// written here, as their setup would), then removed: one through the
-// uninstaller host, which hands back what it took and runs its dependents'
-// uninstalls, the other through the shared-key release alone.
+// prefix.
+//
+//   qmis-demo.exe <sample setup.exe> <viewer setup.exe>
+//
+// Two sample products are installed by their NSIS installers (silent); they
+// share a key, the first takes the Audio-CD AutoPlay default and a file
+// extension and installs a plug-in recorded as its dependent. The
+// uninstaller host then removes one product and then the other: what they
+// took is handed back, the shared key goes with the last claim, and the
+// plug-in's own uninstall runs as a dependent.
 #include <windows.h>
 
 #include <cstdio>
-#include <fstream>
 #include <string>
 
 #include "qmis.h"
@@ -87,8 +92,6 @@ void ShowRenames(const char* name) {
   }
 }
 
-void WriteText(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
-
 // Runs a program on the demo's console and waits for it.
 DWORD RunHost(const std::string& commandLine) {
   STARTUPINFOA startup{};
@@ -104,10 +107,24 @@ DWORD RunHost(const std::string& commandLine) {
   CloseHandle(info.hProcess);
   return code;
 }
+void Inspect(const std::string& folder, const std::string& arguments) {
+  RunHost("\"" + folder + "qmis-inspect.exe\" " + arguments);
+}
+
+void ShowShell() {
+  Say("   AudioCD default = %s, saved = %s\n", Show(HKEY_CLASSES_ROOT, "AudioCD\\shell", nullptr),
+      Show(HKEY_CLASSES_ROOT, "AudioCD\\shell", "QmPrevious"));
+  Say("   .qmsample = %s, saved = %s\n", Show(HKEY_CLASSES_ROOT, ".qmsample", nullptr),
+      Show(HKEY_CLASSES_ROOT, ".qmsample", "QmPrevious"));
+}
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::printf("usage: qmis-demo <sample setup.exe> <viewer setup.exe>\n");
+    return 2;
+  }
   const std::string folder = Folder();
   g_library = LoadLibraryA((folder + "QMIS.dll").c_str());
   if (g_library == nullptr) {
@@ -115,72 +132,38 @@ int main() {
     return 1;
   }
   auto getVersion = QMIS_EXPORT(QMSetup_GetVersionNum);
-  auto claim = QMIS_EXPORT(QMSetup_SetRefcountedKey);
-  auto release = QMIS_EXPORT(QMSetup_RemoveRefcountedKeys);
   auto park = QMIS_EXPORT(QMSetup_BackupPendingFileRename);
   auto merge = QMIS_EXPORT(QMSetup_RestorePendingFileRename);
   auto sweep = QMIS_EXPORT(QmUninstall_KeyClean);
-  auto size = QMIS_EXPORT(QMSetup_GetCopyFileSize);
-  auto registerAutoPlay = reinterpret_cast<QMIS_REGISTER_AUTO_INSERT_TAG_FN>(
-      reinterpret_cast<void*>(GetProcAddress(g_library, QMIS_REGISTER_AUTO_INSERT_TAG_NAME)));
-
   char version[16];
   const int build = getVersion(version);
   Say("QMIS.dll %s loaded (build %s)\n\n", version, std::to_string(build));
 
-  // --- Install ------------------------------------------------------------
-  const std::string tool = "Sample Tool", viewer = "Sample Viewer";
+  const std::string sample = "QMIS Sample", viewer = "QMIS Sample Viewer";
+  const std::string shared = "SOFTWARE\\Quillmoor\\Shared\\Sample";
+  Say("0. The machine before: a CD player verb is the AutoPlay default, .qmsample opens as txtfile%s%s\n");
+  SetString(HKEY_CLASSES_ROOT, "AudioCD\\shell", nullptr, "play");
+  SetString(HKEY_CLASSES_ROOT, ".qmsample", nullptr, "txtfile");
+  ShowShell();
+
+  Say("\n1. Installing \"%s\" and \"%s\" with their NSIS installers (silent)\n", sample, viewer);
+  Say("   %s setup: exit code %s\n", sample, std::to_string(RunHost("\"" + std::string(argv[1]) + "\" /S")));
+  Say("   %s setup: exit code %s\n", viewer, std::to_string(RunHost("\"" + std::string(argv[2]) + "\" /S")));
+  ShowShell();
+  Say("   qmis-inspect reads the state back:%s%s\n");
+  Inspect(folder, "");
+
+  Say("\n2. Parking the pending file renames around a stretch of setup work%s%s\n");
   char temp[MAX_PATH];
   GetTempPathA(MAX_PATH, temp);
-  const std::string appDir = std::string(temp) + "qmis-demo";  // in the throwaway prefix
-  CreateDirectoryA(appDir.c_str(), nullptr);
-  Say("1. Installing \"%s\" and \"%s\", which share a key\n", tool, viewer);
-  std::string shared = "Shared\\Engine";
-  claim(const_cast<char*>(tool.c_str()), shared.data(), 1);
-  claim(const_cast<char*>(viewer.c_str()), shared.data(), 2);
-  SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\Shared\\Engine\\Settings", "Theme", "dark");
-  Say("   HKLM\\SOFTWARE\\Quillmoor\\%s  Refcount = %s  (bit 1 Tool, bit 2 Viewer)\n", shared,
-      Show(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\Shared\\Engine", "Refcount"));
-
-  Say("   %s takes the Audio-CD AutoPlay default and the extension .qmsample%s\n", tool);
-  SetString(HKEY_CLASSES_ROOT, "AudioCD\\shell", nullptr, "play");
-  SetString(HKEY_CLASSES_ROOT, "AudioCD\\shell\\QuillmoorSampleTool\\command", nullptr, "tool.exe /cd");
-  registerAutoPlay(const_cast<char*>(tool.c_str()));
-  SetString(HKEY_CLASSES_ROOT, ".qmsample", nullptr, "txtfile");
-  SetString(HKEY_CLASSES_ROOT, ".qmsample", "QmPrevious", "txtfile");
-  SetString(HKEY_CLASSES_ROOT, ".qmsample", nullptr, "QuillmoorSampleToolFile.qmsample");
-  SetString(HKEY_CLASSES_ROOT, "QuillmoorSampleToolFile.qmsample\\shell\\open\\command", nullptr, "tool.exe %1");
-  SetString(HKEY_LOCAL_MACHINE, kUninstall + tool + "\\Extensions", ".qmsample", "");
-  Say("   AudioCD default = %s, saved = %s\n", Show(HKEY_CLASSES_ROOT, "AudioCD\\shell", nullptr),
-      Show(HKEY_CLASSES_ROOT, "AudioCD\\shell", "QmPrevious"));
-  Say("   .qmsample = %s, saved = %s\n", Show(HKEY_CLASSES_ROOT, ".qmsample", nullptr),
-      Show(HKEY_CLASSES_ROOT, ".qmsample", "QmPrevious"));
-
-  for (const std::string plugin : {"Plugin A", "Plugin B"}) {
-    const std::string data = appDir + "\\" + plugin + ".dat";
-    const std::string script = appDir + "\\" + plugin + ".uninstall";
-    WriteText(data, "plugin data");
-    SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\" + plugin, "Installed", "yes");
-    WriteText(script, "file " + data + "\nkey HKLM\\SOFTWARE\\Quillmoor\\" + plugin + "\nlog " + appDir +
-                          "\\runs.log\n");
-    SetString(HKEY_LOCAL_MACHINE, kUninstall + tool + "\\Dependents", plugin.c_str(), script);
-    Say("   dependent %s: %s\n", plugin, script);
-  }
-  // The host's own work for the product: its files and its uninstall entry.
-  WriteText(appDir + "\\tool.uninstall", "log " + appDir + "\\runs.log\nkey HKLM\\" + kUninstall + tool + "\n");
-  Say("   install folder holds %s bytes\n", std::to_string(size(appDir.c_str())));
-  Say("   qmis-inspect --product \"%s\" reads it back:\n", tool);
-  RunHost("\"" + folder + "qmis-inspect.exe\" --product \"" + tool + "\"");
-  Say("\n");
-
-  // --- Pending renames around a stretch of setup work --------------------
-  Say("2. Parking the pending file renames around the setup's own work%s%s\n");
-  MoveFileExA((appDir + "\\old.cfg").c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  const std::string work = std::string(temp) + "qmis-demo";
+  CreateDirectoryA(work.c_str(), nullptr);
+  MoveFileExA((work + "\\old.cfg").c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
   ShowRenames("PendingFileRenameOperations");
   Say("   park: %s\n", std::to_string(park()));
   ShowRenames("PendingFileRenameOperations");
   ShowRenames("PostponedFileRenameOperations");
-  MoveFileExA((appDir + "\\new.cfg").c_str(), (appDir + "\\app.cfg").c_str(), MOVEFILE_DELAY_UNTIL_REBOOT);
+  MoveFileExA((work + "\\new.cfg").c_str(), (work + "\\app.cfg").c_str(), MOVEFILE_DELAY_UNTIL_REBOOT);
   Say("   the setup schedules a rename of its own; merge: %s\n", std::to_string(merge()));
   ShowRenames("PendingFileRenameOperations");
   ShowRenames("PostponedFileRenameOperations");
@@ -188,39 +171,40 @@ int main() {
   RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSession, 0, KEY_ALL_ACCESS, &session);
   RegDeleteValueA(session, "PendingFileRenameOperations");  // nothing real to rename
   RegCloseKey(session);
-  Say("\n");
 
-  // --- Uninstall ----------------------------------------------------------
-  const std::string host = folder + "qmis-uninstall-host.exe";
-  const std::string command = "\"" + host + "\" -f\"" + appDir + "\\tool.uninstall\" -z\"" + tool + "\"";
-  Say("3. Uninstalling %s through the uninstaller host:\n   %s\n", tool, command);
-  Say("   host exit code %s\n", std::to_string(RunHost(command)));
-  Say("   AudioCD default = %s, saved = %s\n", Show(HKEY_CLASSES_ROOT, "AudioCD\\shell", nullptr),
-      Show(HKEY_CLASSES_ROOT, "AudioCD\\shell", "QmPrevious"));
-  Say("   .qmsample = %s; product file type %s\n", Show(HKEY_CLASSES_ROOT, ".qmsample", nullptr),
-      KeyExists(HKEY_CLASSES_ROOT, "QuillmoorSampleToolFile.qmsample") ? "still there" : "gone");
-  Say("   shared key Refcount = %s (the Viewer still claims it)\n",
-      Show(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\Shared\\Engine", "Refcount"));
-  std::ifstream runs(appDir + "\\runs.log");
-  int count = 0;
-  for (std::string line; std::getline(runs, line);) ++count;
-  Say("   host runs recorded: %s (two dependents, then the product itself)\n", std::to_string(count));
-  Say("   Plugin A key %s, Plugin B key %s\n\n",
-      KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\Plugin A") ? "left" : "gone",
-      KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\Plugin B") ? "left" : "gone");
+  const std::string host = "\"" + folder + "qmis-uninstall-host.exe\"";
+  char programFiles[MAX_PATH];
+  ExpandEnvironmentStringsA("%ProgramFiles%", programFiles, MAX_PATH);
+  int step = 3;
+  for (const std::string& product : {sample, viewer}) {
+    const std::string dir = std::string(programFiles) + "\\" + product;
+    const std::string command = host + " -f\"" + dir + "\\uninstall.qmis\" -z\"" + product + "\"";
+    Say("\n%s. Removing %s through the uninstaller host:\n", std::to_string(step++), product);
+    Say("   %s\n   host exit code %s\n", command, std::to_string(RunHost(command)));
+    ShowShell();
+    Say("   shared key Refcount = %s\n", Show(HKEY_LOCAL_MACHINE, shared, "Refcount"));
+    Say("   plug-in (dependent) %s; install folder %s\n",
+        KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\QMIS Sample Plugin") ? "still there" : "removed by its own host run",
+        GetFileAttributesA(dir.c_str()) == INVALID_FILE_ATTRIBUTES ? "gone" : "still there");
+  }
 
-  Say("4. Uninstalling %s: its claim is the last one%s\n", viewer);
-  Say("   release: %s\n", std::to_string(release(const_cast<char*>(viewer.c_str()))));
-  Say("   HKLM\\SOFTWARE\\Quillmoor\\Shared\\Engine %s\n\n",
-      KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\Shared\\Engine") ? "still there" : "deleted with its subtree");
-
-  Say("5. Sweeping empty branches out of HKLM\\SOFTWARE\\Quillmoor%s%s\n");
+  Say("\n5. Sweeping empty branches out of HKLM\\SOFTWARE\\Quillmoor%s%s\n");
   SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\Kept\\Deep", "Value", "x");
+  HKEY empty = nullptr;
+  RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\Leftover\\Empty", 0, nullptr, 0, KEY_ALL_ACCESS,
+                  nullptr, &empty, nullptr);
+  RegCloseKey(empty);
   std::string maker = "SOFTWARE\\Quillmoor";
-  Say("   first sweep: %s, ", std::to_string(sweep(HKEY_LOCAL_MACHINE, maker.data())));
-  Say("second sweep: %s\n", std::to_string(sweep(HKEY_LOCAL_MACHINE, maker.data())));
-  Say("   Shared %s; Kept %s\n", KeyExists(HKEY_LOCAL_MACHINE, maker + "\\Shared") ? "left" : "swept away",
-      KeyExists(HKEY_LOCAL_MACHINE, maker + "\\Kept") ? "kept (it holds a value)" : "gone");
+  // Kept, Leftover and Shared (empty since Shared\Sample went) in that order.
+  const LONG first = sweep(HKEY_LOCAL_MACHINE, maker.data());
+  Say("   first sweep: %s; Leftover %s", std::to_string(first),
+      KeyExists(HKEY_LOCAL_MACHINE, maker + "\\Leftover") ? "left" : "swept away");
+  Say(", Shared %s (it moved into the swept branch's place)\n",
+      KeyExists(HKEY_LOCAL_MACHINE, maker + "\\Shared") ? "waits" : "swept away");
+  const LONG second = sweep(HKEY_LOCAL_MACHINE, maker.data());
+  Say("   second sweep: %s; Shared %s", std::to_string(second),
+      KeyExists(HKEY_LOCAL_MACHINE, maker + "\\Shared") ? "left" : "swept away");
+  Say("; Kept %s\n", KeyExists(HKEY_LOCAL_MACHINE, maker + "\\Kept") ? "kept (it holds a value)" : "gone");
   FreeLibrary(g_library);
   return 0;
 }
