@@ -47,7 +47,9 @@ DWORD SilentRunExternalWait(char* commandLine, char* errorText) {
   UniqueHandle process(info.hProcess);
   UniqueHandle thread(info.hThread);  // released first, then the process
 
-  WaitForSingleObject(process.get(), INFINITE);
+  // A wait that fails leaves the process running: its "exit code" would be
+  // STILL_ACTIVE, which is no result.
+  if (WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0) return result;
   DWORD code = 0;
   if (!GetExitCodeProcess(process.get(), &code)) return result;
   result = code;

@@ -44,9 +44,10 @@ void UnregisterAutoInsertTag(const char* productKey) {
   TextValue current;
   const bool held = ReadTextValue(shell.get(), nullptr, current) != ERROR_SUCCESS ||
                     lstrcmpA(current.data, handler) == 0;
-  // The saved verb is removed unless it is still needed: when writing it
-  // back failed, it stays for a later attempt.
-  if (!held || RestoreSavedDefault(shell.get()) != Restore::kWriteFailed) {
+  // The saved verb is removed unless it is still needed: when it could not
+  // be read or written back, it stays for a later attempt.
+  const Restore restore = held ? RestoreSavedDefault(shell.get()) : Restore::kNothingSaved;
+  if (restore == Restore::kRestored || restore == Restore::kNothingSaved) {
     RegDeleteValueA(shell.get(), kSavedDefaultValue);
   }
   DeleteKeyTree(shell.get(), handler);

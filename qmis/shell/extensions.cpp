@@ -32,6 +32,7 @@ void HandBackExtension(const char* extension, const char* fileType) {
     case Restore::kNothingSaved:
       DeleteKeyTree(HKEY_CLASSES_ROOT, extension);
       break;
+    case Restore::kUnreadable:
     case Restore::kWriteFailed:
       break;  // "QmPrevious" stays for a later attempt
   }

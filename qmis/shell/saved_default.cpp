@@ -9,7 +9,9 @@ LONG SaveDefault(HKEY key, const TextValue& previous) {
 
 Restore RestoreSavedDefault(HKEY key) {
   TextValue saved;
-  if (ReadTextValue(key, kSavedDefaultValue, saved) != ERROR_SUCCESS) return Restore::kNothingSaved;
+  const LONG status = ReadTextValue(key, kSavedDefaultValue, saved);
+  if (status == ERROR_FILE_NOT_FOUND) return Restore::kNothingSaved;
+  if (status != ERROR_SUCCESS) return Restore::kUnreadable;
   if (RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(saved.data),
                      saved.size) != ERROR_SUCCESS) {
     return Restore::kWriteFailed;

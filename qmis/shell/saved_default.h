@@ -15,12 +15,13 @@ LONG SaveDefault(HKEY key, const TextValue& previous);
 
 enum class Restore {
   kRestored,      // the saved default is the default again
-  kNothingSaved,  // no readable "QmPrevious"
+  kNothingSaved,  // there is no "QmPrevious"
+  kUnreadable,    // "QmPrevious" exists but cannot be read: it must stay
   kWriteFailed,   // writing it back failed: "QmPrevious" must stay
 };
 
-// Makes "QmPrevious", if readable, the default again, as REG_SZ with the
-// byte count read. "QmPrevious" itself is left to the caller.
+// Makes "QmPrevious" the default again, as REG_SZ with the byte count read.
+// "QmPrevious" itself is left to the caller.
 Restore RestoreSavedDefault(HKEY key);
 
 }  // namespace qmis

@@ -120,3 +120,18 @@ TEST_F(SilentRun, LongTextIsCutAtAWholeCharacterWithinTheBuffer) {
 
 }  // namespace
 }  // namespace qmis_test
+
+namespace qmis_test {
+namespace {
+
+TEST_F(SilentRun, FailedWaitIsNoExitCode) {
+  char text[300];
+  Fill(text);
+  hook().Fail("WaitForSingleObject", 0, WAIT_FAILED, ERROR_INVALID_HANDLE);
+  EXPECT_EQ(Run("0 100", text), kFailed);
+  EXPECT_STREQ(text, "untouched");
+  EXPECT_EQ(hook().Count("GetExitCodeProcess"), 0);
+}
+
+}  // namespace
+}  // namespace qmis_test

@@ -132,3 +132,21 @@ TEST_F(AutoPlay, OverlongProductKeyChangesNothing) {
 
 }  // namespace
 }  // namespace qmis_test
+
+namespace qmis_test {
+namespace {
+
+TEST_F(AutoPlay, SavedVerbThatCannotBeReadIsKept) {
+  SetValue(HKEY_CLASSES_ROOT, kShell, "", Sz("QuillmoorP"));
+  SetValue(HKEY_CLASSES_ROOT, kShell, "QmPrevious", Sz("play"));
+  hook().Fail("RegQueryValueExA", 2, ERROR_ACCESS_DENIED);
+  Unregister("P");
+  EXPECT_EQ(Saved(), Sz("play"));
+  hook().ClearRules();
+  Unregister("P");
+  EXPECT_EQ(Default(), Sz("play"));
+  EXPECT_EQ(Saved(), std::nullopt);
+}
+
+}  // namespace
+}  // namespace qmis_test

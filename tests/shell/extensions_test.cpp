@@ -154,3 +154,23 @@ TEST_F(Extensions, MissingListDoesNothing) {
 
 }  // namespace
 }  // namespace qmis_test
+
+namespace qmis_test {
+namespace {
+
+TEST_F(Extensions, SavedTypeThatCannotBeReadIsKeptWithItsKey) {
+  const std::string ext = TakeOver("unreadable", "txtfile");
+  // The default reads; "QmPrevious" does not.
+  hook().Fail("RegQueryValueExA", 2, ERROR_ACCESS_DENIED);
+  UnregisterAll();
+  EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, ext, "QmPrevious"), Sz("txtfile"));
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, FileType(ext)));
+  // Longer than 260 bytes: never readable here, so never deleted either.
+  SetValue(HKEY_CLASSES_ROOT, ext, "QmPrevious", Sz(std::string(300, 't')));
+  hook().ClearRules();
+  UnregisterAll();
+  EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, ext, "QmPrevious"), Sz(std::string(300, 't')));
+}
+
+}  // namespace
+}  // namespace qmis_test
