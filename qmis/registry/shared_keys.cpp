@@ -76,6 +76,10 @@ int SetRefcountedKey(const char* productKey, const char* sharedKeyName, DWORD bi
   if (mask.status == ERROR_SUCCESS) {
     if (mask.type != REG_DWORD) return 0;
     newMask |= mask.value;
+  } else if (mask.status != ERROR_FILE_NOT_FOUND && mask.status != ERROR_MORE_DATA) {
+    // A mask that is there but cannot be read holds other products' claims:
+    // writing over it would lose them.
+    return 0;
   }
   WriteMask(shared.get(), kClaimMaskValue, newMask);
   return 1;

@@ -169,6 +169,13 @@ TEST_F(SharedKeys, ClaimFailuresLeaveWhatTheRulesSay) {
   hook().ClearRules();
   hook().Fail("RegSetValueExA", 0, ERROR_ACCESS_DENIED);  // writes are not looked at
   EXPECT_EQ(Claim(p, k, 1), 1);
+
+  // A mask that is there but cannot be read is not written over.
+  hook().ClearRules();
+  SetValue(HKEY_LOCAL_MACHINE, Shared(k), "Refcount", Dword(8));
+  hook().Fail("RegQueryValueExA", 1, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Claim(p, k, 4), 0);
+  EXPECT_EQ(Mask(k), Dword(8));
 }
 
 TEST_F(SharedKeys, ReleaseFailuresGiveTheStatedResults) {

@@ -150,6 +150,8 @@ ImportHook::~ImportHook() {
 
 ImportHook* ImportHook::Active() { return g_active; }
 
+std::vector<std::string> ImportHook::HookedFunctions() { return {std::begin(kNames), std::end(kNames)}; }
+
 bool ImportHook::Intercepts(const std::string& function) const {
   return real_.count(IdOf(function)) != 0;
 }

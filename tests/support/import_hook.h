@@ -49,6 +49,9 @@ class ImportHook {
   ImportHook(const ImportHook&) = delete;
   ImportHook& operator=(const ImportHook&) = delete;
 
+  // Every function the hook can intercept.
+  static std::vector<std::string> HookedFunctions();
+
   // Whether the module imports `function` (and so whether the hook sees it).
   bool Intercepts(const std::string& function) const;
 

@@ -1,0 +1,350 @@
+// Fault injection over every system call the library makes: each scenario
+// runs once with the calls counted, then once more for every one of those
+// calls with just that call failing. After each run: nothing left open, the
+// result within the contract, and no claim bit, saved default or rename
+// entry lost.
+#include <gmock/gmock.h>
+
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "library_test.h"
+#include "temp_dir.h"
+
+namespace qmis_test {
+namespace {
+
+const std::string kUninstall = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const std::string kSession = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+constexpr uint32_t kFailed = 0x80004005;
+
+struct Failure {
+  uint32_t result;
+  DWORD lastError;
+};
+
+// A failure each function plausibly reports. Releases (closing, unlocking,
+// freeing) and calls that cannot fail are not failed.
+std::optional<Failure> FailureFor(const std::string& function) {
+  static const std::set<std::string> kNotFailed = {
+      "RegCloseKey", "CloseHandle", "FindClose", "GlobalUnlock", "GlobalFree", "LocalFree",
+      "GetCurrentProcess", "GetCommandLineA", "lstrcmpA", "lstrcmpiA"};
+  if (kNotFailed.count(function)) return std::nullopt;
+  if (function.rfind("Reg", 0) == 0) return Failure{ERROR_ACCESS_DENIED, 0};
+  if (function == "GlobalAlloc" || function == "GlobalLock") return Failure{0, ERROR_NOT_ENOUGH_MEMORY};
+  if (function == "CreateFileA" || function == "FindFirstFileA")
+    return Failure{static_cast<uint32_t>(reinterpret_cast<uintptr_t>(INVALID_HANDLE_VALUE)), ERROR_ACCESS_DENIED};
+  if (function == "GetFileAttributesA") return Failure{INVALID_FILE_ATTRIBUTES, ERROR_FILE_NOT_FOUND};
+  if (function == "WaitForSingleObject") return Failure{WAIT_FAILED, ERROR_INVALID_HANDLE};
+  return Failure{0, ERROR_ACCESS_DENIED};  // FALSE or NULL
+}
+
+struct Scenario {
+  std::function<void()> setUp;
+  std::function<uint32_t()> run;
+  // Checks the state and result after a run; `failed` names the failed call.
+  std::function<void(uint32_t result, const std::string& failed)> check;
+  std::function<void()> tearDown = [] {};
+};
+
+int g_injections = 0;
+std::set<std::string> g_failedFunctions;
+
+std::set<std::string> g_importedFailable;
+
+// Prints, once at the end of the program, what the sweep covered.
+class CoverageReport : public ::testing::Environment {
+ public:
+  void TearDown() override {
+    const std::set<std::string>& imported = g_importedFailable;
+    std::string missed;
+    for (const std::string& name : imported)
+      if (!g_failedFunctions.count(name)) missed += " " + name;
+    std::printf("fault sweep: %d injections over %zu of the %zu failable imported functions%s%s\n",
+                g_injections, g_failedFunctions.size(), imported.size(), missed.empty() ? "" : "; never failed:",
+                missed.c_str());
+    EXPECT_TRUE(missed.empty()) << "every failable import is failed somewhere";
+  }
+};
+const auto* const g_report = ::testing::AddGlobalTestEnvironment(new CoverageReport);
+
+class FaultSweep : public LibraryTest {
+ protected:
+  void SetUp() override {
+    LibraryTest::SetUp();
+    for (const std::string& name : ImportHook::HookedFunctions())
+      if (FailureFor(name) && hook().Intercepts(name)) g_importedFailable.insert(name);
+  }
+
+  void Sweep(const Scenario& scenario) {
+    scenario.setUp();
+    hook().ClearLog();
+    const uint32_t baseline = scenario.run();
+    const std::vector<Call> calls = hook().Log();
+    scenario.check(baseline, "");
+    scenario.tearDown();
+    std::map<std::string, int> seen;
+    for (const Call& call : calls) {
+      const int nth = ++seen[call.function];
+      const auto failure = FailureFor(call.function);
+      if (!failure) continue;
+      const std::string failed = call.function + " #" + std::to_string(nth);
+      SCOPED_TRACE("failing " + failed);
+      scenario.setUp();
+      hook().Fail(call.function, nth, failure->result, failure->lastError);
+      const uint32_t result = scenario.run();
+      hook().ClearRules();
+      scenario.check(result, failed);
+      scenario.tearDown();
+      for (const std::string& line : hook().Outstanding()) ADD_FAILURE() << "not released: " << line;
+      ++g_injections;
+      g_failedFunctions.insert(call.function);
+    }
+  }
+
+  std::string Product(const std::string& stem) {
+    return sandbox_.NewKey(HKEY_LOCAL_MACHINE, kUninstall, stem).substr(kUninstall.size() + 1);
+  }
+};
+
+TEST_F(FaultSweep, ReleasingClaimsNeverTakesAnotherProductsBits) {
+  const std::string a = Product("A"), b = Product("B");
+  const std::string key = sandbox_.NewKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor", "K").substr(19);
+  Sweep({[&] {
+           SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + a + "\\RefcountList", key, Dword(1));
+           SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + b + "\\RefcountList", key, Dword(2));
+           SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\" + key, "Refcount", Dword(3));
+         },
+         [&] { std::string p = a; return static_cast<uint32_t>(api().RemoveRefcountedKeys(p.data())); },
+         [&](uint32_t, const std::string&) {
+           const auto mask = ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\" + key, "Refcount");
+           ASSERT_TRUE(mask.has_value()) << "the key went while B still claims it";
+           EXPECT_TRUE(*reinterpret_cast<const DWORD*>(mask->bytes.data()) & 2) << "B's bit was released";
+         }});
+}
+
+TEST_F(FaultSweep, ClaimingReportsWhatItWrote) {
+  const std::string a = Product("A");
+  const std::string key = sandbox_.NewKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor", "K").substr(19);
+  Sweep({[&] { SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\" + key, "Refcount", Dword(8)); },
+         [&] { std::string p = a, k = key; return static_cast<uint32_t>(api().SetRefcountedKey(p.data(), k.data(), 4)); },
+         [&](uint32_t result, const std::string& failed) {
+           const auto mask = ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\" + key, "Refcount");
+           ASSERT_TRUE(mask.has_value());
+           EXPECT_TRUE(*reinterpret_cast<const DWORD*>(mask->bytes.data()) & 8) << "another claim was lost";
+           if (failed.empty()) {
+             EXPECT_EQ(result, 1u);
+           }
+           EXPECT_LE(result, 1u);
+         }});
+}
+
+TEST_F(FaultSweep, AutoPlayHandbackNeverLosesTheSavedVerb) {
+  DeleteTree(HKEY_CLASSES_ROOT, "AudioCD");
+  sandbox_.Own(HKEY_CLASSES_ROOT, "AudioCD");
+  Sweep({[&] {
+           SetValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "", Sz("QuillmoorP"));
+           SetValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "QmPrevious", Sz("play"));
+           CreateKey(HKEY_CLASSES_ROOT, "AudioCD\\shell\\QuillmoorP\\command");
+         },
+         [&] { std::string p = "P"; api().UnregisterAutoInsertTag(p.data()); return 0u; },
+         [&](uint32_t, const std::string&) {
+           const bool restored = ReadValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "") == Sz("play");
+           const bool kept = ReadValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "QmPrevious") == Sz("play");
+           EXPECT_TRUE(restored || kept) << "the saved verb is lost";
+         }});
+  Sweep({[&] {
+           DeleteTree(HKEY_CLASSES_ROOT, "AudioCD");
+           SetValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "", Sz("play"));
+         },
+         [&] { std::string p = "P"; api().RegisterAutoInsertTag(p.data()); return 0u; },
+         [&](uint32_t, const std::string&) {
+           const bool untouched = ReadValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "") == Sz("play");
+           const bool saved = ReadValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "QmPrevious") == Sz("play");
+           EXPECT_TRUE(untouched || saved) << "the earlier verb is lost";
+         }});
+}
+
+TEST_F(FaultSweep, ExtensionHandbackNeverLosesTheSavedType) {
+  const std::string product = Product("Ext");
+  const std::string handler = "Quillmoor" + product;
+  const std::string ext = "." + sandbox_.Unique("e");
+  sandbox_.Own(HKEY_CLASSES_ROOT, ext);
+  sandbox_.Own(HKEY_CLASSES_ROOT, handler + "File" + ext);
+  Sweep({[&] {
+           SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product + "\\Extensions", ext, Sz(""));
+           SetValue(HKEY_CLASSES_ROOT, ext, "", Sz(handler + "File" + ext));
+           SetValue(HKEY_CLASSES_ROOT, ext, "QmPrevious", Sz("txtfile"));
+           CreateKey(HKEY_CLASSES_ROOT, handler + "File" + ext + "\\shell");
+         },
+         [&] { std::string p = product; api().UnregisterExtensions(p.data()); return 0u; },
+         [&](uint32_t, const std::string&) {
+           const bool restored = ReadValue(HKEY_CLASSES_ROOT, ext, "") == Sz("txtfile");
+           const bool kept = ReadValue(HKEY_CLASSES_ROOT, ext, "QmPrevious") == Sz("txtfile");
+           EXPECT_TRUE(restored || kept) << "the saved file type is lost";
+         }});
+}
+
+class RenameSweep : public FaultSweep {
+ protected:
+  void SetUp() override {
+    FaultSweep::SetUp();
+    pending_ = ReadValue(HKEY_LOCAL_MACHINE, kSession, "PendingFileRenameOperations");
+    parked_ = ReadValue(HKEY_LOCAL_MACHINE, kSession, "PostponedFileRenameOperations");
+  }
+  void TearDown() override {
+    Put("PendingFileRenameOperations", pending_);
+    Put("PostponedFileRenameOperations", parked_);
+    FaultSweep::TearDown();
+  }
+  static void Put(const char* name, const std::optional<RegValue>& value) {
+    HKEY key = nullptr;
+    RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSession.c_str(), 0, KEY_ALL_ACCESS, &key);
+    if (value) {
+      RegSetValueExA(key, name, 0, value->type, reinterpret_cast<const BYTE*>(value->bytes.data()),
+                     static_cast<DWORD>(value->bytes.size()));
+    } else {
+      RegDeleteValueA(key, name);
+    }
+    RegCloseKey(key);
+  }
+  // Every entry of both lists is still in one of the two values.
+  static void ExpectNoEntryLost() {
+    std::string all;
+    for (const char* name : {"PendingFileRenameOperations", "PostponedFileRenameOperations"})
+      if (auto value = ReadValue(HKEY_LOCAL_MACHINE, kSession, name)) all += value->bytes;
+    for (const char* entry : {"C:\\old-a", "C:\\new-a", "C:\\old-b", "C:\\gone-b"})
+      EXPECT_NE(all.find(entry), std::string::npos) << entry << " was lost";
+  }
+  void SetLists(bool parked) {
+    Put("PostponedFileRenameOperations",
+        parked ? std::optional<RegValue>(RegValue{REG_MULTI_SZ, std::string("\\??\\C:\\old-a\0\\??\\C:\\new-a\0\0", 29)})
+               : std::nullopt);
+    Put("PendingFileRenameOperations", RegValue{REG_MULTI_SZ, std::string("\\??\\C:\\old-b\0\0\\??\\C:\\gone-b\0\0\0", 31)});
+  }
+  std::optional<RegValue> pending_, parked_;
+};
+
+TEST_F(RenameSweep, NoRenameEntryIsEverLost) {
+  Sweep({[&] { SetLists(true); }, [&] { return static_cast<uint32_t>(api().RestorePendingFileRename()); },
+         [&](uint32_t, const std::string&) { ExpectNoEntryLost(); }});
+  Sweep({[&] { SetLists(true); }, [&] { return static_cast<uint32_t>(api().BackupPendingFileRename()); },
+         [&](uint32_t, const std::string&) { ExpectNoEntryLost(); }});
+}
+
+TEST_F(FaultSweep, SweepNeverDeletesABranchWithAValue) {
+  const std::string key = sandbox_.NewKey(HKEY_CURRENT_USER, "Software\\QmisTests", "sweep");
+  Sweep({[&] {
+           CreateTree(HKEY_CURRENT_USER, key, {"A\\x", "B\\c", "C\\d\\e"});
+           SetValue(HKEY_CURRENT_USER, key + "\\B\\c", "v", Dword(1));
+         },
+         [&] { std::string k = key; return static_cast<uint32_t>(api().KeyClean(HKEY_CURRENT_USER, k.data())); },
+         [&](uint32_t, const std::string&) {
+           EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, key + "\\B\\c", "v"), Dword(1));
+         }});
+}
+
+TEST_F(FaultSweep, SizesNeverOvercount) {
+  TempDir dir;
+  dir.File("a.bin", 100);
+  dir.File("b.bin", 200);
+  dir.File("sub\\c.bin", 50);
+  Sweep({[] {}, [&] { return api().GetCopyFileSize(dir.path().c_str()); },
+         [&](uint32_t result, const std::string& failed) {
+           if (failed.empty()) {
+             EXPECT_EQ(result, 350u);
+           }
+           EXPECT_TRUE(result == 350u || result == 300u || result == 100u || result == 0u) << result;
+         }});
+}
+
+TEST_F(FaultSweep, RunnerReportsTheCodeOrFailure) {
+  Sweep({[] {},
+         [&] {
+           std::string command = "\"" + ProgramFolder() + "qmis-test-child.exe\" 5";
+           char text[300] = "untouched";
+           const uint32_t result = api().SilentRunExternalWait(command.data(), text);
+           if (result != 5) {
+             EXPECT_STREQ(text, "untouched");
+           }
+           return result;
+         },
+         [&](uint32_t result, const std::string& failed) {
+           if (failed.empty()) {
+             EXPECT_EQ(result, 5u);
+           }
+           EXPECT_TRUE(result == 5u || result == kFailed) << result;
+         }});
+}
+
+TEST_F(FaultSweep, HiveSaveFailsCleanly) {
+  const std::string key = sandbox_.NewKey(HKEY_CURRENT_USER, "Software\\QmisTests", "hive");
+  TempDir dir;
+  const std::string file = dir / "saved.hive";
+  Sweep({[&] { DeleteFileA(file.c_str()); },
+         [&] { std::string k = key, f = file; return static_cast<uint32_t>(api().RegSaveKey(HKEY_CURRENT_USER, k.data(), f.data())); },
+         [&](uint32_t result, const std::string& failed) {
+           if (failed.empty()) {
+             EXPECT_EQ(result, 1u);
+           }
+           for (const char* essential : {"OpenProcessToken", "AdjustTokenPrivileges", "RegCreateKeyExA", "RegSaveKeyA"})
+             if (failed.rfind(essential, 0) == 0) {
+             EXPECT_EQ(result, 0u);
+           }
+         }});
+}
+
+TEST_F(FaultSweep, HiveRestoreFailsCleanly) {
+  const std::string key = sandbox_.NewKey(HKEY_CURRENT_USER, "Software\\QmisTests", "restore");
+  TempDir dir;
+  const std::string file = dir / "saved.hive";
+  std::string k = key, f = file;
+  ASSERT_EQ(api().RegSaveKey(HKEY_CURRENT_USER, k.data(), f.data()), 1);
+  Sweep({[] {},
+         [&] { return static_cast<uint32_t>(api().RegRestoreKey(HKEY_CURRENT_USER, k.data(), f.data())); },
+         [&](uint32_t result, const std::string& failed) {
+           if (failed.empty()) {
+             EXPECT_EQ(result, 1u);
+           }
+           for (const char* essential : {"OpenProcessToken", "AdjustTokenPrivileges", "RegCreateKeyExA", "RegRestoreKeyA"}) {
+             if (failed.rfind(essential, 0) == 0) {
+               EXPECT_EQ(result, 0u);
+             }
+           }
+         }});
+}
+
+TEST_F(FaultSweep, UninstallHookAlwaysReturnsZero) {
+  const std::string product = Product("Dep");
+  TempDir dir;
+  dir.File("dep.txt", 1);
+  // The test child stands in for the host: it takes " -y -f..." and exits 0.
+  const std::string line = "\"" + ProgramFolder() + "qmis-test-child.exe\" -f\"x\" -z" + product;
+  Sweep({[&] {
+           SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product + "\\Dependents", "d", Sz(dir / "dep.txt"));
+           hook().Replace("GetCommandLineA",
+                          [&](const uint32_t*) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(line.c_str())); });
+         },
+         [&] { return static_cast<uint32_t>(api().UninstInitialize(0, 0, 0)); },
+         [&](uint32_t result, const std::string&) { EXPECT_EQ(result, 0u); }});
+}
+
+TEST_F(FaultSweep, RenameAlwaysReturnsZeroAndLosesNothing) {
+  TempDir dir;
+  Sweep({[&] {
+           RemoveTree(dir / "new");
+           dir.File("old\\f.txt", 1);
+         },
+         [&] { return static_cast<uint32_t>(api().RenameDirectory((dir / "old").c_str(), (dir / "new").c_str())); },
+         [&](uint32_t result, const std::string&) {
+           EXPECT_EQ(result, 0u);
+           EXPECT_NE(PathExists(dir / "old\\f.txt"), PathExists(dir / "new\\f.txt"));
+         }});
+}
+
+}  // namespace
+}  // namespace qmis_test
