@@ -1,6 +1,7 @@
 # make demo  - set up, build, and run the demo under a throwaway Wine prefix
 # make test  - set up, build, and run every test under a fresh Wine prefix
-.PHONY: all setup configure build test demo clean
+# make bench - set up, build, and run the benchmarks (not tests: no timing asserted)
+.PHONY: all setup configure build test demo bench clean
 
 all: build
 
@@ -18,6 +19,9 @@ test: build
 
 demo: build
 	@bash scripts/run-demo.sh
+
+bench: build
+	@bash scripts/run-bench.sh
 
 clean:
 	rm -rf build
