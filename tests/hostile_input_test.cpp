@@ -1,0 +1,305 @@
+// Hostile input: every string argument of every export in turn null, empty,
+// at and around the 260-byte limit, very long, or full of quotes,
+// backslashes and high bytes, placed against a guard page; and generated
+// cases checked against small models of the rules.
+#include <gmock/gmock.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "guard_buffer.h"
+#include "internals.h"
+#include "library_test.h"
+#include "temp_dir.h"
+
+namespace qmis_test {
+namespace {
+
+const std::string kUninstall = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const std::string kHostileRoot = "Software\\QmisHostile";
+
+// The hostile strings: sizes around the buffer limit and awkward content.
+std::vector<std::string> HostileStrings() {
+  std::vector<std::string> strings = {"", "\"", "\\", "\"\"", "a\"b\\c", "\xe9\xff\x81\x5c", " -f -z \" \\ "};
+  for (size_t length : {259u, 260u, 261u, 1000u, 70000u}) {
+    std::string text(length, 'h');
+    for (size_t i = 7; i < length; i += 13) text[i] = "\\\" \xe9-zf"[i % 8];
+    strings.push_back(text);
+  }
+  return strings;
+}
+
+class HostileInput : public LibraryTest {
+ protected:
+  void TearDown() override {
+    DeleteTree(HKEY_CURRENT_USER, kHostileRoot);
+    LibraryTest::TearDown();
+  }
+
+  // No registry path the library used may hold a cut-off copy of `text`:
+  // a path that begins like it holds it whole.
+  void ExpectNoCutOffNames(const std::string& text) {
+    if (text.size() < 40) return;
+    const std::string head = text.substr(0, 40);
+    for (const Call& call : hook().Log()) {
+      if (call.function.rfind("Reg", 0) != 0) continue;
+      for (const std::string& argument : call.strings) {
+        const size_t at = argument.find(head);
+        if (at != std::string::npos) {
+          EXPECT_NE(argument.find(text), std::string::npos)
+              << call.function << " was given a cut-off name of " << text.size() << " bytes";
+        }
+      }
+    }
+    hook().ClearLog();
+  }
+};
+
+TEST_F(HostileInput, ProductKeysAndNames) {
+  for (const std::string& text : HostileStrings()) {
+    SCOPED_TRACE(text.size());
+    GuardedBuffer a = GuardedBuffer::String(text);
+    GuardedBuffer b = GuardedBuffer::String(text);
+    std::string name = "QmisHostileKey", product = "QmisHostileProduct";
+    api().SetRefcountedKey(a.data(), name.data(), 1);
+    ExpectNoCutOffNames(text);
+    api().SetRefcountedKey(product.data(), b.data(), 1);
+    ExpectNoCutOffNames(text);
+    api().RemoveRefcountedKeys(a.data());
+    api().RemoveRefcountedKeys(product.data());
+    ExpectNoCutOffNames(text);
+    api().RegisterAutoInsertTag(a.data());
+    api().UnregisterAutoInsertTag(a.data());
+    api().UnregisterExtensions(a.data());
+    api().UnregisterSpecificExtension(a.data(), b.data());
+    std::string prefix = "QuillmoorX";
+    api().UnregisterSpecificExtension(prefix.data(), b.data());
+    ExpectNoCutOffNames(text);
+    DeleteTree(HKEY_LOCAL_MACHINE, kUninstall + "\\" + text);
+    DeleteTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\" + text);
+  }
+  DeleteTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\QmisHostileKey");
+  DeleteTree(HKEY_LOCAL_MACHINE, kUninstall + "\\QmisHostileProduct");
+  EXPECT_EQ(api().SetRefcountedKey(nullptr, nullptr, 1), 0);
+}
+
+TEST_F(HostileInput, RegistryPathsAndFiles) {
+  TempDir dir;
+  // The empty directory argument sums the current directory: make it ours.
+  char previous[MAX_PATH];
+  GetCurrentDirectoryA(MAX_PATH, previous);
+  SetCurrentDirectoryA(dir.path().c_str());
+  for (const std::string& text : HostileStrings()) {
+    SCOPED_TRACE(text.size());
+    GuardedBuffer path = GuardedBuffer::String(kHostileRoot + "\\" + text);
+    GuardedBuffer file = GuardedBuffer::String(dir / text);
+    std::string fine = kHostileRoot + "\\ok", fineFile = dir / "ok.hive";
+    api().KeyClean(HKEY_CURRENT_USER, path.data());
+    api().RegSaveKey(HKEY_CURRENT_USER, path.data(), fineFile.data());
+    DeleteFileA(fineFile.c_str());
+    api().RegSaveKey(HKEY_CURRENT_USER, fine.data(), file.data());
+    api().RegRestoreKey(HKEY_CURRENT_USER, path.data(), file.data());
+    api().GetCopyFileSize(file.data());
+    GuardedBuffer raw = GuardedBuffer::String(text);
+    api().GetCopyFileSize(raw.data());
+    api().RenameDirectory(file.data(), raw.data());
+    DeleteFileA(file.data());
+  }
+  SetCurrentDirectoryA(previous);
+  EXPECT_EQ(api().KeyClean(HKEY_CURRENT_USER, nullptr), ERROR_INVALID_PARAMETER);
+}
+
+TEST_F(HostileInput, CommandLinesAndSpaces) {
+  for (const std::string& text : HostileStrings()) {
+    SCOPED_TRACE(text.size());
+    GuardedBuffer command = GuardedBuffer::String(text.empty() ? "C:\\nothing-here.exe" : text);
+    char errorText[300] = "untouched";
+    api().SilentRunExternalWait(command.data(), errorText);
+    GuardedBuffer spaced = GuardedBuffer::String(text);
+    api().RemoveSpaces(spaced.data(), static_cast<DWORD>(text.size()));
+    // The host's own command line, read by the uninstall hook.
+    GuardedBuffer line = GuardedBuffer::String(text);
+    hook().Replace("GetCommandLineA",
+                   [&](const uint32_t*) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(line.data())); });
+    EXPECT_EQ(api().UninstInitialize(0, 0, 0), 0);
+    hook().ClearRules();
+    ExpectNoCutOffNames(text);
+  }
+}
+
+// Generated cases -------------------------------------------------------
+
+std::string Model_RemoveSpaces(const std::string& text, DWORD length) {
+  if (length > 260) return text;
+  std::string head = text.substr(0, std::min<size_t>(length, text.size()));
+  head.erase(std::remove(head.begin(), head.end(), ' '), head.end());
+  return head;
+}
+
+TEST_F(HostileInput, SpaceRemovalMatchesItsModel) {
+  std::mt19937 random(20261208);
+  for (int i = 0; i < 2000; ++i) {
+    std::string text(random() % 300, 'x');
+    for (char& c : text) c = " a\t\xe9"[random() % 4];
+    const DWORD length = random() % 3 == 0 ? random() : random() % 320;
+    GuardedBuffer buffer = GuardedBuffer::String(text);
+    api().RemoveSpaces(buffer.data(), length);
+    ASSERT_EQ(std::string(buffer.data()), Model_RemoveSpaces(text, length))
+        << "seed 20261208, case " << i << ", length " << length;
+  }
+}
+
+// The readers' rules for single-byte text: first marker, one quote off each
+// end, nothing that would not fit.
+std::pair<int, std::string> Model_Read(const std::string& line, const std::string& marker, bool after) {
+  const size_t at = line.find(marker);
+  if (at == std::string::npos) return {0, ""};
+  std::string result = after ? line.substr(at + marker.size()) : line.substr(0, at);
+  if (!result.empty() && result.front() == '"') result.erase(0, 1);
+  if (!result.empty() && result.back() == '"') result.pop_back();
+  if (result.size() >= 260) return {0, ""};
+  return {1, result};
+}
+
+using GeneratedReaders = InternalsTest;
+
+TEST_F(GeneratedReaders, CommandLineReadersMatchTheirModel) {
+  ASSERT_NE(GetACP(), 932u) << "the model is for single-byte code pages";
+  std::mt19937 random(7);
+  const char* pieces[] = {" -f", "-z", "\"", " ", "a", "C:\\", "-F", "-Z", "x-", "z"};
+  for (int i = 0; i < 3000; ++i) {
+    std::string line;
+    const int count = random() % 12;
+    for (int p = 0; p < count; ++p) line += pieces[random() % 10];
+    if (random() % 8 == 0) line.insert(random() % (line.size() + 1), std::string(250 + random() % 20, 'l'));
+    GuardedBuffer guarded = GuardedBuffer::String(line);
+    char out[MAX_PATH];
+    const auto path = Model_Read(line, " -f", false);
+    ASSERT_EQ(internals().GetUninstallerPath(guarded.data(), out), path.first) << "seed 7, case " << i << ": " << line;
+    ASSERT_EQ(std::string(out), path.second) << "seed 7, case " << i << ": " << line;
+    const auto product = Model_Read(line, "-z", true);
+    ASSERT_EQ(internals().GetProductArg(guarded.data(), out), product.first) << "seed 7, case " << i << ": " << line;
+    ASSERT_EQ(std::string(out), product.second) << "seed 7, case " << i << ": " << line;
+  }
+}
+
+// Random trees, up to a few hundred keys with random values and keys that
+// grant only read access, go whole.
+TEST_F(GeneratedReaders, RandomTreesAreDeletedWhole) {
+  for (unsigned seed : {21u, 22u, 23u}) {
+    std::mt19937 random(seed);
+    const std::string root = kHostileRoot + "\\tree" + std::to_string(seed);
+    DeleteTree(HKEY_CURRENT_USER, root);
+    std::vector<std::string> keys = {root};
+    const int count = 50 + static_cast<int>(random() % 200);
+    for (int i = 0; i < count; ++i) {
+      const std::string key = keys[random() % keys.size()] + "\\n" + std::to_string(i);
+      CreateKey(HKEY_CURRENT_USER, key);
+      if (random() % 4 == 0) SetValue(HKEY_CURRENT_USER, key, random() % 2 ? "" : "v", Dword(i));
+      keys.push_back(key);
+    }
+    for (int i = 0; i < 5; ++i) SetKeyDacl(HKEY_CURRENT_USER, keys[1 + random() % (keys.size() - 1)], "D:P(A;;KR;;;WD)");
+    ASSERT_EQ(internals().DeleteKeyTree(HKEY_CURRENT_USER, root.c_str()), ERROR_SUCCESS) << "seed " << seed;
+    ASSERT_FALSE(KeyExists(HKEY_CURRENT_USER, root)) << "seed " << seed;
+  }
+}
+
+// Claims and releases over several products and keys, against the rules:
+// each key's mask is the OR of the bits claimed and not yet released (a
+// product's latest claim on a key replaces its earlier one), and a key goes
+// exactly when a release brings its mask to zero.
+TEST_F(HostileInput, ClaimsAndReleasesMatchTheirModel) {
+  const std::vector<std::string> products = {"QmisModelP0", "QmisModelP1", "QmisModelP2"};
+  const std::vector<std::string> keys = {"QmisModel\\K0", "QmisModel\\K1", "QmisModel\\K2\\Deep"};
+  for (unsigned seed : {1u, 2u, 3u}) {
+    std::mt19937 random(seed);
+    std::map<std::string, DWORD> mask;                               // existing keys
+    std::map<std::string, std::map<std::string, DWORD>> claims;      // product -> key -> bits
+    for (int step = 0; step < 120; ++step) {
+      std::string product = products[random() % products.size()];
+      if (random() % 3 != 0) {
+        std::string key = keys[random() % keys.size()];
+        const DWORD bits = 1u << (random() % 4);
+        ASSERT_EQ(api().SetRefcountedKey(product.data(), key.data(), bits), 1);
+        claims[product][key] = bits;
+        mask[key] |= bits;
+      } else {
+        const LONG result = api().RemoveRefcountedKeys(product.data());
+        const bool hadClaims = !claims[product].empty();
+        for (const auto& [key, bits] : claims[product]) {
+          auto it = mask.find(key);
+          if (it == mask.end()) continue;
+          it->second &= ~bits;
+          if (it->second == 0) mask.erase(it);
+        }
+        claims[product].clear();
+        ASSERT_EQ(result, hadClaims ? 0 : 1) << "seed " << seed << ", step " << step;
+      }
+      for (const std::string& key : keys) {
+        const auto value = ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\" + key, "Refcount");
+        ASSERT_EQ(value.has_value(), mask.count(key) == 1) << "seed " << seed << ", step " << step << ", " << key;
+        if (value) {
+          ASSERT_EQ(value, Dword(mask[key])) << "seed " << seed << ", step " << step << ", " << key;
+        }
+      }
+    }
+    for (std::string product : products) api().RemoveRefcountedKeys(product.data());
+    DeleteTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\QmisModel");
+    for (const std::string& product : products) DeleteTree(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product);
+  }
+}
+
+// Random trees swept against the rule: direct subkeys whose branch holds no
+// value (and opens with full access) go, and the one that moves into a
+// deleted one's place waits for the next call.
+TEST_F(HostileInput, SweepsMatchTheirModel) {
+  for (unsigned seed : {11u, 12u, 13u, 14u}) {
+    std::mt19937 random(seed);
+    const std::string root = kHostileRoot + "\\sweep";
+    DeleteTree(HKEY_CURRENT_USER, root);
+    CreateKey(HKEY_CURRENT_USER, root);
+    struct Branch {
+      std::string name;
+      bool holds = false;
+    };
+    std::vector<Branch> branches;
+    for (int b = 0; b < 12; ++b) {
+      Branch branch{"b" + std::to_string(10 + b)};
+      const int depth = random() % 4;
+      std::string path = root + "\\" + branch.name;
+      CreateKey(HKEY_CURRENT_USER, path);
+      for (int d = 0; d < depth; ++d) {
+        path += "\\k" + std::to_string(random() % 3);
+        CreateKey(HKEY_CURRENT_USER, path);
+      }
+      if (random() % 3 == 0) {
+        SetValue(HKEY_CURRENT_USER, path, random() % 2 ? "" : "v", Dword(1));
+        branch.holds = true;
+      } else if (random() % 5 == 0) {
+        SetKeyDacl(HKEY_CURRENT_USER, path, "D:P(A;;KR;;;WD)");  // cannot be opened with full access
+        branch.holds = true;
+      }
+      branches.push_back(branch);
+    }
+    for (int call = 0; call < 3; ++call) {
+      std::string path = root;
+      ASSERT_EQ(api().KeyClean(HKEY_CURRENT_USER, path.data()), ERROR_SUCCESS);
+      for (size_t i = 0; i < branches.size(); ++i) {
+        if (!branches[i].holds) branches.erase(branches.begin() + static_cast<long>(i));
+      }
+      std::vector<std::string> expected, actual;
+      for (const Branch& branch : branches) expected.push_back(branch.name);
+      for (const std::string& line : ReadTree(HKEY_CURRENT_USER, root))
+        if (line.find('\\') == std::string::npos && line.find(':') == std::string::npos) actual.push_back(line);
+      ASSERT_EQ(actual, expected) << "seed " << seed << ", call " << call;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace qmis_test
