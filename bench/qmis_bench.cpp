@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "program_folder.h"
 #include "qmis.h"
 
 namespace {
@@ -174,19 +175,12 @@ double ProcessCpuSeconds() {
   return seconds(kernel) + seconds(user);
 }
 
-std::string Folder() {
-  char path[MAX_PATH];
-  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string folder(path, length);
-  return folder.substr(0, folder.find_last_of('\\') + 1);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::max(5, std::atoi(argv[1])) : 5;
   if (argc > 2) g_only = argv[2];
-  g_library = LoadLibraryA((Folder() + "QMIS.dll").c_str());
+  g_library = LoadLibraryA((ProgramFolder() + "QMIS.dll").c_str());
   if (g_library == nullptr) return 1;
   auto release = Export("QMSetup_RemoveRefcountedKeys", &QMSetup_RemoveRefcountedKeys);
   auto sweep = Export("QmUninstall_KeyClean", &QmUninstall_KeyClean);
@@ -251,7 +245,7 @@ int main(int argc, char** argv) {
                 libraryTotal == referenceTotal ? "" : " -- MISMATCH");
   }
 
-  const std::string child = "\"" + Folder() + "qmis-test-child.exe\" 0";
+  const std::string child = "\"" + ProgramFolder() + "qmis-test-child.exe\" 0";
   Compare("silent runner, 50 runs of a trivial program", rounds, [] {},
           [&] {
             for (int i = 0; i < 50; ++i) {
@@ -267,7 +261,7 @@ int main(int argc, char** argv) {
     // CPU the caller burns over a run whose child sleeps 2 s: the library's
     // blocking wait against the reference's, so process start-up shows as
     // the same on both sides.
-    const std::string sleeper = "\"" + Folder() + "qmis-test-child.exe\" 0 2000";
+    const std::string sleeper = "\"" + ProgramFolder() + "qmis-test-child.exe\" 0 2000";
     for (int side = 0; side < 2; ++side) {
       const double cpuBefore = ProcessCpuSeconds(), wallBefore = Now();
       if (side == 0) {

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <string>
 
+#include "program_folder.h"
 #include "qmis.h"
 
 namespace {
@@ -28,13 +29,6 @@ F Export(const char* name, F) {
   return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(g_library, name)));
 }
 #define QMIS_EXPORT(name) Export(#name, &name)
-
-std::string Folder() {
-  char path[MAX_PATH];
-  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string folder(path, length);
-  return folder.substr(0, folder.find_last_of('\\') + 1);
-}
 
 void Say(const char* format, const std::string& a = "", const std::string& b = "") {
   std::printf(format, a.c_str(), b.c_str());
@@ -125,7 +119,7 @@ int main(int argc, char** argv) {
     std::printf("usage: qmis-demo <sample setup.exe> <viewer setup.exe>\n");
     return 2;
   }
-  const std::string folder = Folder();
+  const std::string folder = ProgramFolder();
   g_library = LoadLibraryA((folder + "QMIS.dll").c_str());
   if (g_library == nullptr) {
     std::printf("cannot load QMIS.dll from %s\n", folder.c_str());

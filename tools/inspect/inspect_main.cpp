@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "program_folder.h"
 #include "qmis.h"
 #include "qmis_state.h"
 #include "report_writer.h"
@@ -20,13 +21,6 @@ namespace {
 int Usage() {
   std::fputs("usage: qmis-inspect [--json] [--product NAME]\n", stderr);
   return 2;
-}
-
-std::string OwnFolder() {
-  char path[MAX_PATH];
-  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string folder(path, length);
-  return folder.substr(0, folder.find_last_of('\\') + 1);
 }
 
 }  // namespace
@@ -43,7 +37,7 @@ int main(int argc, char** argv) {
       return Usage();
     }
   }
-  HMODULE library = LoadLibraryA((OwnFolder() + "QMIS.dll").c_str());
+  HMODULE library = LoadLibraryA((ProgramFolder() + "QMIS.dll").c_str());
   auto removeSpaces = reinterpret_cast<decltype(&QMSetup_RemoveSpaces)>(
       reinterpret_cast<void*>(library ? GetProcAddress(library, "QMSetup_RemoveSpaces") : nullptr));
   if (removeSpaces == nullptr) {

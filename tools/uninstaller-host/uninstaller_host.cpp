@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <string>
 
+#include "program_folder.h"
 #include "uninstall_script.h"
 
 namespace {
@@ -30,13 +31,6 @@ std::string OptionArgument(const std::string& commandLine, const std::string& op
     return commandLine.substr(begin + 1, end == std::string::npos ? std::string::npos : end - begin - 1);
   }
   return commandLine.substr(begin, commandLine.find(' ', begin) - begin);
-}
-
-std::string OwnFolder() {
-  char path[MAX_PATH];
-  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string folder(path, length);
-  return folder.substr(0, folder.find_last_of('\\') + 1);
 }
 
 void AppendLog(const std::string& log, const std::string& line) {
@@ -59,7 +53,7 @@ int main() {
   const std::string scriptPath = OptionArgument(commandLine, "-f");
   const ULONGLONG started = Now();
 
-  HMODULE library = LoadLibraryA((OwnFolder() + "QMIS.dll").c_str());
+  HMODULE library = LoadLibraryA((ProgramFolder() + "QMIS.dll").c_str());
   if (library == nullptr) return 2;
   auto initialize = reinterpret_cast<Hook>(reinterpret_cast<void*>(GetProcAddress(library, "UninstInitialize")));
   auto uninitialize = reinterpret_cast<Hook>(reinterpret_cast<void*>(GetProcAddress(library, "UninstUnInitialize")));
