@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "program_folder.h"
+#include "companion.h"
 #include "qmis.h"
 
 namespace {
@@ -152,20 +152,6 @@ DWORD ReferenceSize(const std::string& dir) {
   return total;
 }
 
-DWORD ReferenceRun(const std::string& command) {
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info{};
-  std::string line = command;
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) return 1;
-  WaitForSingleObject(info.hProcess, INFINITE);
-  DWORD code = 0;
-  GetExitCodeProcess(info.hProcess, &code);
-  CloseHandle(info.hThread);
-  CloseHandle(info.hProcess);
-  return code;
-}
-
 double ProcessCpuSeconds() {
   FILETIME created, exited, kernel, user;
   GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
@@ -255,7 +241,7 @@ int main(int argc, char** argv) {
             }
           },
           [&] {
-            for (int i = 0; i < 50; ++i) ReferenceRun(child);
+            for (int i = 0; i < 50; ++i) RunAndWait(child);
           });
   if (g_only.empty() || std::string("silent runner").find(g_only) != std::string::npos) {
     // CPU the caller burns over a run whose child sleeps 2 s: the library's
@@ -269,7 +255,7 @@ int main(int argc, char** argv) {
         char text[MAX_PATH];
         run(command.data(), text);
       } else {
-        ReferenceRun(sleeper);
+        RunAndWait(sleeper);
       }
       std::printf("%-44s %.0f ms of CPU over %.1f s\n",
                   side == 0 ? "caller's CPU, child sleeping 2 s: library" : "caller's CPU, child sleeping 2 s: reference",

@@ -14,7 +14,7 @@
 #include <cstdio>
 #include <string>
 
-#include "program_folder.h"
+#include "companion.h"
 #include "qmis.h"
 
 namespace {
@@ -86,23 +86,8 @@ void ShowRenames(const char* name) {
   }
 }
 
-// Runs a program on the demo's console and waits for it.
-DWORD RunHost(const std::string& commandLine) {
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info{};
-  std::string line = commandLine;
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
-    return GetLastError();
-  WaitForSingleObject(info.hProcess, INFINITE);
-  DWORD code = 0;
-  GetExitCodeProcess(info.hProcess, &code);
-  CloseHandle(info.hThread);
-  CloseHandle(info.hProcess);
-  return code;
-}
 void Inspect(const std::string& folder, const std::string& arguments) {
-  RunHost("\"" + folder + "qmis-inspect.exe\" " + arguments);
+  RunAndWait("\"" + folder + "qmis-inspect.exe\" " + arguments);
 }
 
 void ShowShell() {
@@ -141,8 +126,8 @@ int main(int argc, char** argv) {
   ShowShell();
 
   Say("\n1. Installing \"%s\" and \"%s\" with their NSIS installers (silent)\n", sample, viewer);
-  Say("   %s setup: exit code %s\n", sample, std::to_string(RunHost("\"" + std::string(argv[1]) + "\" /S")));
-  Say("   %s setup: exit code %s\n", viewer, std::to_string(RunHost("\"" + std::string(argv[2]) + "\" /S")));
+  Say("   %s setup: exit code %s\n", sample, std::to_string(RunAndWait("\"" + std::string(argv[1]) + "\" /S")));
+  Say("   %s setup: exit code %s\n", viewer, std::to_string(RunAndWait("\"" + std::string(argv[2]) + "\" /S")));
   ShowShell();
   Say("   qmis-inspect reads the state back:%s%s\n");
   Inspect(folder, "");
@@ -174,7 +159,7 @@ int main(int argc, char** argv) {
     const std::string dir = std::string(programFiles) + "\\" + product;
     const std::string command = host + " -f\"" + dir + "\\uninstall.qmis\" -z\"" + product + "\"";
     Say("\n%s. Removing %s through the uninstaller host:\n", std::to_string(step++), product);
-    Say("   %s\n   host exit code %s\n", command, std::to_string(RunHost(command)));
+    Say("   %s\n   host exit code %s\n", command, std::to_string(RunAndWait(command)));
     ShowShell();
     Say("   shared key Refcount = %s\n", Show(HKEY_LOCAL_MACHINE, shared, "Refcount"));
     Say("   plug-in (dependent) %s; install folder %s\n",

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string>
 
-#include "program_folder.h"
+#include "companion.h"
 #include "qmis.h"
 #include "qmis_state.h"
 #include "report_writer.h"

@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <string>
 
-#include "program_folder.h"
+#include "companion.h"
 #include "uninstall_script.h"
 
 namespace {

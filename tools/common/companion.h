@@ -1,0 +1,33 @@
+// Small helpers the companion programs share.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// The folder of the running program, with its trailing backslash: where
+// the companion programs find QMIS.dll and each other.
+inline std::string ProgramFolder() {
+  char path[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  const std::string full(path, length);
+  return full.substr(0, full.find_last_of('\\') + 1);
+}
+
+// Starts `commandLine` (exactly as given) and waits for it: CreateProcessA,
+// WaitForSingleObject, GetExitCodeProcess. Returns the exit code, or the
+// error of the start.
+inline DWORD RunAndWait(const std::string& commandLine) {
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  std::string line = commandLine;
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+    return GetLastError();
+  WaitForSingleObject(info.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(info.hProcess, &code);
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  return code;
+}
