@@ -33,7 +33,10 @@ uninstall_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\QMIS Sam
 wine reg add 'HKCR\AudioCD\shell' /ve /d play /f >/dev/null
 wine reg add 'HKCR\.qmsample' /ve /d txtfile /f >/dev/null
 
-wine "$setup" /S
+# A folder without spaces: Wine re-quotes arguments that hold spaces, and
+# the uninstaller only runs in place (and so only waits for its own work)
+# when its "_?=" argument arrives unquoted.
+wine "$setup" /S '/D=C:\QmisSample'
 check "installer exits 0" test $? -eq 0
 check "shared key claimed with bit 1" has 0x1 'HKLM\SOFTWARE\Quillmoor\Shared\Sample' /v Refcount
 check "claim recorded" has 0x1 "$uninstall_key\\RefcountList" /v 'Shared\Sample'
@@ -44,8 +47,11 @@ check "extension taken, earlier type saved" has txtfile 'HKCR\.qmsample' /v QmPr
 check "helper exit code 3010" has 0xbc2 "$uninstall_key" /v HelperExitCode
 check "size estimate made" has EstimatedBytes "$uninstall_key" /v EstimatedBytes
 
-wine 'C:\Program Files\QMIS Sample\uninstall.exe' /S '_?=C:\Program Files\QMIS Sample'
+wine 'C:\QmisSample\uninstall.exe' /S '_?=C:\QmisSample'
 check "uninstaller exits 0" test $? -eq 0
+# Run in place, the uninstaller cannot delete its own file: it is left behind.
+check "uninstaller ran in place, so its work is done" test -e "$WINEPREFIX/drive_c/QmisSample/uninstall.exe"
+rm -rf "$WINEPREFIX/drive_c/QmisSample"
 check "shared key released" missing 'HKLM\SOFTWARE\Quillmoor\Shared\Sample'
 check "AutoPlay default handed back" has play 'HKCR\AudioCD\shell' /ve
 check "no saved AutoPlay verb left" missing 'HKCR\AudioCD\shell' /v QmPrevious
