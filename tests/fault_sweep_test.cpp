@@ -36,7 +36,7 @@ std::optional<Failure> FailureFor(const std::string& function) {
   if (kNotFailed.count(function)) return std::nullopt;
   if (function.rfind("Reg", 0) == 0) return Failure{ERROR_ACCESS_DENIED, 0};
   if (function == "GlobalAlloc" || function == "GlobalLock") return Failure{0, ERROR_NOT_ENOUGH_MEMORY};
-  if (function == "CreateFileA" || function == "FindFirstFileA")
+  if (function == "CreateFileA" || function == "FindFirstFileA" || function == "FindFirstFileW")
     return Failure{static_cast<uint32_t>(reinterpret_cast<uintptr_t>(INVALID_HANDLE_VALUE)), ERROR_ACCESS_DENIED};
   if (function == "GetFileAttributesA") return Failure{INVALID_FILE_ATTRIBUTES, ERROR_FILE_NOT_FOUND};
   if (function == "WaitForSingleObject") return Failure{WAIT_FAILED, ERROR_INVALID_HANDLE};

@@ -1,6 +1,7 @@
 #include "qmis/process/directory_size.h"
 
 #include <cstring>
+#include <cwchar>
 
 #include "qmis/ansi_text.h"
 #include "qmis/handles.h"
@@ -10,8 +11,14 @@ namespace qmis {
 namespace {
 
 constexpr char kAllEntries[] = "*.*";
+constexpr wchar_t kAllEntriesWide[] = L"*.*";
 
-// `base` with a backslash and `name` appended, or false when the path would
+// The walk below the argument runs in UTF-16: the ANSI search would hand
+// back a name the ANSI code page cannot spell with '?' in it, and the search
+// below that folder would fail, leaving its files out.
+using WidePath = wchar_t[kPathBufferSize];
+
+// `path` with a backslash and `name` appended, or false when the path would
 // not fit (so a name is never written over the start of a path).
 bool AppendName(char* path, const char* name) {
   const DWORD offset = EnsureTrailingBackslash(path, kPathBufferSize);
@@ -22,14 +29,57 @@ bool AppendName(char* path, const char* name) {
   return true;
 }
 
-// Sums one subdirectory in a block of its own from the global heap; false
-// when the block cannot be had.
-bool SumSubdirectory(const char* base, const char* name, DWORD& total) {
-  GlobalBlock path = GlobalBlock::Allocate(kPathBufferSize);
-  if (!path) return false;
-  std::memcpy(path.data(), base, std::strlen(base) + 1);
-  if (AppendName(path.data(), name)) total += GetCopyFileSize(path.data());
+// The same in UTF-16, where no character ends in a backslash byte by chance.
+bool AppendWideName(wchar_t* path, const wchar_t* name) {
+  size_t offset = std::wcslen(path);
+  if (offset > 0 && path[offset - 1] != L'\\') {
+    if (offset + 2 > kPathBufferSize) return false;
+    path[offset++] = L'\\';
+  }
+  const size_t length = std::wcslen(name);
+  if (offset + length + 1 > kPathBufferSize) return false;
+  std::wmemcpy(path + offset, name, length + 1);
   return true;
+}
+
+// An ANSI path in the ANSI code page, as UTF-16; false when it cannot be
+// converted. Every byte gives at most one UTF-16 unit, so it always fits.
+bool ToWide(const char* ansi, WidePath& wide) {
+  return MultiByteToWideChar(CP_ACP, 0, ansi, -1, wide, kPathBufferSize) > 0;
+}
+
+DWORD SumEntries(const wchar_t* base, const wchar_t* pattern);
+
+// Sums one subdirectory, its path held in a block of its own from the
+// global heap; false when the block cannot be had.
+bool SumSubdirectory(const wchar_t* base, const wchar_t* name, DWORD& total) {
+  GlobalBlock block = GlobalBlock::Allocate(sizeof(WidePath));
+  if (!block) return false;
+  auto* path = reinterpret_cast<wchar_t*>(block.data());
+  std::wmemcpy(path, base, std::wcslen(base) + 1);
+  WidePath pattern;
+  if (AppendWideName(path, name)) {
+    std::wmemcpy(pattern, path, std::wcslen(path) + 1);
+    if (AppendWideName(pattern, kAllEntriesWide)) total += SumEntries(path, pattern);
+  }
+  return true;
+}
+
+// The total of the entries `pattern` finds in the directory `base`.
+DWORD SumEntries(const wchar_t* base, const wchar_t* pattern) {
+  WIN32_FIND_DATAW entry;
+  UniqueFind search(FindFirstFileW(pattern, &entry));
+  if (!search) return 0;
+  DWORD total = 0;
+  do {
+    if (entry.cFileName[0] == L'.') continue;
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        !SumSubdirectory(base, entry.cFileName, total)) {
+      return 0;
+    }
+    total += entry.nFileSizeLow;
+  } while (FindNextFileW(search.get(), &entry));
+  return total;
 }
 
 }  // namespace
@@ -46,24 +96,16 @@ DWORD EnsureTrailingBackslash(char* path, DWORD capacity) {
 }
 
 DWORD GetCopyFileSize(const char* directory) {
+  // The argument is ANSI: its pattern is made by whole characters of the
+  // ANSI code page, then both go over to UTF-16 for the walk.
   PathBuffer base;
   PathBuffer pattern;
   if (!CopyPath(base, directory) || !CopyPath(pattern, directory)) return 0;
   if (!AppendName(pattern, kAllEntries)) return 0;
-
-  WIN32_FIND_DATAA entry;
-  UniqueFind search(FindFirstFileA(pattern, &entry));
-  if (!search) return 0;
-  DWORD total = 0;
-  do {
-    if (entry.cFileName[0] == '.') continue;
-    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-        !SumSubdirectory(base, entry.cFileName, total)) {
-      return 0;
-    }
-    total += entry.nFileSizeLow;
-  } while (FindNextFileA(search.get(), &entry));
-  return total;
+  WidePath wideBase;
+  WidePath widePattern;
+  if (!ToWide(base, wideBase) || !ToWide(pattern, widePattern)) return 0;
+  return SumEntries(wideBase, widePattern);
 }
 
 }  // namespace qmis

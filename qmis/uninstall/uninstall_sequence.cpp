@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 #include "qmis/handles.h"
 #include "qmis/path_buffer.h"
 #include "qmis/process/silent_run.h"
@@ -17,8 +19,28 @@ namespace {
 constexpr char kDependentsFormat[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s\\Dependents";
 constexpr char kDependentCommandFormat[] = "%s -y -f\"%s\"";
+constexpr char kQuotedDependentCommandFormat[] = "\"%s\" -y -f\"%s\"";
+
+// A program path with a space is read word by word when it stands unquoted:
+// "C:\Program Files\x.exe" would start C:\Program.exe if one were there. It
+// is quoted when, as it stands, it names a file. A path holding a quote, or
+// one that is no file as a whole (it carries the host's own options, or was
+// cut by the first " -f"), goes in as it is: quotes would make it name no
+// program at all.
+bool NeedsQuotes(const char* uninstallerPath) {
+  return std::strchr(uninstallerPath, ' ') != nullptr &&
+         std::strchr(uninstallerPath, '"') == nullptr && IsFilePresent(uninstallerPath);
+}
 
 }  // namespace
+
+const char* DependentCommandFormat(const char* uninstallerPath) {
+  // Without a program the command would begin with a space: at best nothing
+  // starts, at worst whatever the system finds under the command's first
+  // word.
+  if (uninstallerPath[0] == '\0') return nullptr;
+  return NeedsQuotes(uninstallerPath) ? kQuotedDependentCommandFormat : kDependentCommandFormat;
+}
 
 void UninstallProduct(const char* commandLine) {
   PathBuffer uninstallerPath;
@@ -37,6 +59,8 @@ void RunDependentUninstallers(const char* uninstallerPath, const char* productKe
   if (!FormatPath(listPath, kDependentsFormat, productKey)) return;
   UniqueKey list;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, listPath, 0, KEY_READ, list.put()) != ERROR_SUCCESS) return;
+  // With no program to run, the entries are still walked and none is run.
+  const char* commandFormat = DependentCommandFormat(uninstallerPath);
   for (DWORD index = 0;; ++index) {
     PathBuffer name;
     DWORD nameSize = kPathBufferSize;
@@ -47,11 +71,11 @@ void RunDependentUninstallers(const char* uninstallerPath, const char* productKe
                                       reinterpret_cast<BYTE*>(file), &fileSize);
     // A dependent's own uninstall may delete the list: the walk then ends.
     if (!ValueWalkGoesOn(list.get(), status, index)) break;
-    if (status != ERROR_SUCCESS || type != REG_SZ) continue;
+    if (status != ERROR_SUCCESS || type != REG_SZ || commandFormat == nullptr) continue;
     file[fileSize] = '\0';  // data stored without its zero stays inside the buffer
     if (!IsFilePresent(file)) continue;
     PathBuffer command;
-    if (!FormatPath(command, kDependentCommandFormat, uninstallerPath, file)) continue;
+    if (!FormatPath(command, commandFormat, uninstallerPath, file)) continue;
     char errorText[kErrorTextSize];
     errorText[0] = '\0';
     SilentRunExternalWait(command, errorText);

@@ -12,6 +12,11 @@ void UninstallProduct(const char* commandLine);
 // product's "Dependents" key whose file is present, waiting for each run.
 void RunDependentUninstallers(const char* uninstallerPath, const char* productKey);
 
+// The template of the command that runs the host for a dependent's file,
+// "<uninstaller path> -y -f"<file>"", with the path in quotes when it holds a
+// space and names a file as it stands; nullptr when the path is empty.
+const char* DependentCommandFormat(const char* uninstallerPath);
+
 // Whether the file exists: it opens for reading, or another process holds it
 // without sharing.
 int IsFilePresent(const char* path);

@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 #include "internals.h"
@@ -81,22 +82,55 @@ TEST_F(DirectorySize, PathsThatWouldNotFitAreNotSearched) {
   const std::string base = "C:\\" + std::string(253, 'd');  // 256 bytes: no room for "\*.*"
   EXPECT_EQ(api().GetCopyFileSize(base.c_str()), 0u);
   EXPECT_EQ(api().GetCopyFileSize(std::string(300, 'e').c_str()), 0u);
-  EXPECT_EQ(hook().Count("FindFirstFileA"), 0);
+  EXPECT_EQ(hook().Count("FindFirstFileW"), 0);
   // A subdirectory whose path would not fit adds 0; the walk goes on.
   TempDir dir;
   dir.File("a.bin", 5);
   dir.Folder("sub");
-  hook().Replace("FindNextFileA", [this](const uint32_t* a) -> uint32_t {
-    auto* entry = reinterpret_cast<WIN32_FIND_DATAA*>(a[1]);
-    const uint32_t found = hook().CallReal("FindNextFileA", a);
-    if (found && std::strcmp(entry->cFileName, "sub") == 0) {
-      std::memset(entry->cFileName, 'n', 250);  // too long to append to the base
-      entry->cFileName[250] = '\0';
+  hook().Replace("FindNextFileW", [this](const uint32_t* a) -> uint32_t {
+    auto* entry = reinterpret_cast<WIN32_FIND_DATAW*>(a[1]);
+    const uint32_t found = hook().CallReal("FindNextFileW", a);
+    if (found && std::wcscmp(entry->cFileName, L"sub") == 0) {
+      std::wmemset(entry->cFileName, L'n', 250);  // too long to append to the base
+      entry->cFileName[250] = L'\0';
     }
     return found;
   });
   EXPECT_EQ(api().GetCopyFileSize(dir.path().c_str()), 5u);
-  EXPECT_EQ(hook().Count("FindFirstFileA"), 1);
+  EXPECT_EQ(hook().Count("FindFirstFileW"), 1);
+}
+
+// A folder name the ANSI code page cannot spell (U+65E5 U+672C under code
+// page 1252) is walked all the same, and so is everything below it.
+TEST_F(DirectorySize, FoldersNamedOutsideTheAnsiCodePageAreSummed) {
+  TempDir dir;
+  dir.File("top.bin", 5);
+  dir.File("ab\\b.bin", 30);
+  wchar_t wide[MAX_PATH];
+  MultiByteToWideChar(CP_ACP, 0, dir.path().c_str(), -1, wide, MAX_PATH);
+  const std::wstring folder = std::wstring(wide) + L"\\\u65e5\u672c";
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  HANDLE file = CreateFileW((folder + L"\\inside.bin").c_str(), GENERIC_WRITE, 0, nullptr,
+                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  WriteFile(file, std::string(1000, 'j').data(), 1000, &written, nullptr);
+  CloseHandle(file);
+  EXPECT_EQ(api().GetCopyFileSize(dir.path().c_str()), 1035u);
+  EXPECT_EQ(hook().Count("FindFirstFileW"), 3);
+}
+
+// An argument that would leave no room for the backslash is not searched:
+// "*.*" alone would sum the current directory instead.
+TEST_F(DirectorySize, ArgumentWithNoRoomForTheBackslashIsNotTheCurrentDirectory) {
+  TempDir dir;
+  dir.File("x.bin", 30);
+  char previous[MAX_PATH];
+  GetCurrentDirectoryA(MAX_PATH, previous);
+  SetCurrentDirectoryA(dir.path().c_str());
+  EXPECT_EQ(api().GetCopyFileSize(("C:\\" + std::string(256, 'd')).c_str()), 0u);  // 259 bytes
+  SetCurrentDirectoryA(previous);
+  EXPECT_EQ(hook().Count("FindFirstFileW"), 0);
 }
 
 using TrailingBackslash = InternalsTest;

@@ -43,10 +43,17 @@ R FromWord(uint32_t word) {
 }
 
 // Text of a string argument; out-buffers (non-const) are read only where
-// they carry input, as the command line of CreateProcessA does.
+// they carry input, as the command line of CreateProcessA does. UTF-16
+// arguments are recorded in UTF-8.
 template <typename T>
 std::string TextOf(size_t id, T value) {
-  if constexpr (std::is_same_v<T, const char*> || std::is_same_v<T, char*>) {
+  if constexpr (std::is_same_v<T, const wchar_t*>) {
+    (void)id;
+    if (value == nullptr) return {};
+    char text[4 * MAX_PATH];
+    if (WideCharToMultiByte(CP_UTF8, 0, value, -1, text, sizeof text, nullptr, nullptr) == 0) return {};
+    return text;
+  } else if constexpr (std::is_same_v<T, const char*> || std::is_same_v<T, char*>) {
     // Resource numbers (IDC_WAIT, say) travel where strings would.
     if (value == nullptr || IS_INTRESOURCE(value)) return {};
     if (std::is_same_v<T, char*> && id != kCreateProcessA) return {};
@@ -281,6 +288,7 @@ void ImportHook::Track(size_t id, const uint32_t* a, uint32_t r) {
     case kRegCloseKey: Close("registry key", a[0]); break;
     case kCreateFileA: if (r != invalid) Open("file handle", r); break;
     case kFindFirstFileA: if (r != invalid) Open("file search", r); break;
+    case kFindFirstFileW: if (r != invalid) Open("file search", r); break;
     case kFindClose: Close("file search", a[0]); break;
     case kCloseHandle: CloseHandleOfAnyKind(a[0]); break;
     case kOpenProcessToken: if (r != 0) Open("token handle", deref(a[2])); break;

@@ -47,25 +47,35 @@ bool PathExists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-void RemoveTree(const std::string& path) {
-  WIN32_FIND_DATAA entry;
-  HANDLE search = FindFirstFileA((path + "\\*").c_str(), &entry);
+namespace {
+
+// In UTF-16, so that names the ANSI code page cannot spell go too.
+void RemoveTreeWide(const std::wstring& path) {
+  WIN32_FIND_DATAW entry;
+  HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &entry);
   if (search != INVALID_HANDLE_VALUE) {
     do {
-      const std::string name = entry.cFileName;
-      if (name == "." || name == "..") continue;
-      const std::string child = path + "\\" + name;
+      const std::wstring name = entry.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring child = path + L"\\" + name;
       if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(child);
+        RemoveTreeWide(child);
       } else {
-        SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(child.c_str());
+        SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(child.c_str());
       }
-    } while (FindNextFileA(search, &entry));
+    } while (FindNextFileW(search, &entry));
     FindClose(search);
   }
-  RemoveDirectoryA(path.c_str());
-  DeleteFileA(path.c_str());
+  RemoveDirectoryW(path.c_str());
+  DeleteFileW(path.c_str());
+}
+
+}  // namespace
+
+void RemoveTree(const std::string& path) {
+  wchar_t wide[4 * MAX_PATH];
+  if (MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, 4 * MAX_PATH) > 0) RemoveTreeWide(wide);
 }
 
 }  // namespace qmis_test

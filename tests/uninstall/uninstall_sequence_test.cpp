@@ -144,6 +144,66 @@ TEST_F(Dependents, CommandThatWouldNotFitIsPassedOver) {
   EXPECT_EQ(hook().Count("CreateProcessA"), 1);
 }
 
+// An uninstaller path with a space is quoted when, as it stands, it names a
+// file; unquoted, the system would try each of its words as a program.
+TEST_F(Dependents, ProgramPathWithSpacesIsQuotedOnlyWhenItNamesAFile) {
+  const std::string script = Script("s.txt");
+  Add("a", script);
+  dir_.File("my host.exe", 1);
+  const std::string spaced = dir_ / "my host.exe";
+  const std::string quoted = "\"" + spaced + "\"";
+  for (const auto& [path, program] : std::vector<std::pair<std::string, std::string>>{
+           {spaced, quoted},
+           {spaced + " -x", spaced + " -x"},                 // not a file as a whole
+           {dir_ / "no such.exe", dir_ / "no such.exe"},     // names no file
+           {"\"" + spaced, "\"" + spaced},                   // holds a quote
+           {Host(), Host()}}) {                              // no space
+    hook().ClearLog();
+    RunAll(path);
+    EXPECT_EQ(Commands(), std::vector<std::string>{program + " -y -f\"" + script + "\""}) << path;
+  }
+  // The 260-byte limit counts the two quotes.
+  const size_t room = 259 - 10 - script.size() - dir_.path().size() - 1;
+  for (size_t padding : {room - 6, room - 5}) {
+    const std::string name = "h " + std::string(padding, 'x') + ".exe";
+    dir_.File(name, 1);
+    hook().ClearLog();
+    RunAll(dir_ / name);
+    EXPECT_EQ(hook().Count("CreateProcessA"), padding == room - 5 ? 0 : 1) << padding;
+  }
+}
+
+// As installed: the host in "C:\Program Files\QmHost", started with its
+// quoted path, and a program planted at C:\Program.exe.
+TEST_F(Dependents, ProgramPlantedAtTheFirstWordOfThePathIsNeverStarted) {
+  const std::string folder = "C:\\Program Files\\QmHost";
+  const std::string planted = "C:\\Program.exe";
+  ASSERT_FALSE(PathExists(planted));
+  struct Cleanup {
+    std::string folder, planted;
+    ~Cleanup() {
+      DeleteFileA(planted.c_str());
+      RemoveTree(folder);
+      SetEnvironmentVariableA("QMIS_TEST_CHILD_TRACE", nullptr);
+    }
+  } cleanup{folder, planted};
+  CreateDirectoryA(folder.c_str(), nullptr);
+  for (const char* file : {"qmis-uninstall-host.exe", "QMIS.dll"}) {
+    ASSERT_TRUE(CopyFileA((ProgramFolder() + file).c_str(), (folder + "\\" + file).c_str(), FALSE));
+  }
+  ASSERT_TRUE(CopyFileA((ProgramFolder() + "qmis-test-child.exe").c_str(), planted.c_str(), FALSE));
+  const std::string trace = dir_ / "planted.log";
+  SetEnvironmentVariableA("QMIS_TEST_CHILD_TRACE", trace.c_str());
+  dir_.File("dep.dat", 1);
+  Add("dep", Script("dep.txt", "file " + (dir_ / "dep.dat") + "\n"));
+  WriteFile(dir_ / "main.txt", "");
+  const std::string host = folder + "\\qmis-uninstall-host.exe";
+  EXPECT_EQ(RunProgram("\"" + host + "\" -f\"" + (dir_ / "main.txt") + "\" -z" + product_).exitCode, 0u);
+  EXPECT_FALSE(PathExists(trace)) << "C:\\Program.exe was started";
+  EXPECT_FALSE(PathExists(dir_ / "dep.dat")) << "the dependent's uninstall did not run";
+  EXPECT_EQ(Lines(log_).size(), 1u);
+}
+
 TEST_F(Dependents, FilePresence) {
   dir_.File("f.txt", 1);
   dir_.Folder("d");
@@ -189,12 +249,13 @@ TEST_F(UninstallHook, MissingMarkersStillRunEveryStep) {
   TempDir dir;
   dir.File("dep.txt", 1);
   SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product + "\\Dependents", "d", Sz(dir / "dep.txt"));
+  SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product + "\\Dependents", "e", Sz(dir / "dep.txt"));
   hook().ClearLog();
   EXPECT_EQ(Initialize("C:\\host.exe -z" + product), 0);
-  // No " -f": the command names no program; the walk takes note and goes on.
-  const auto runs = hook().Calls("CreateProcessA");
-  ASSERT_EQ(runs.size(), 1u);
-  EXPECT_EQ(runs[0].strings[1], " -y -f\"" + (dir / "dep.txt") + "\"");
+  // No " -f": a command would name no program, so none is run, yet every
+  // entry is still visited.
+  EXPECT_EQ(hook().Count("CreateProcessA"), 0);
+  EXPECT_EQ(hook().Count("RegEnumValueA"), 3);
 }
 
 TEST_F(UninstallHook, WholeProductRemovedThroughTheHost) {
