@@ -1,6 +1,7 @@
 // The module frame: export directory, calling convention, version queries.
 #include <gmock/gmock.h>
 
+#include <cctype>
 #include <cstring>
 #include <set>
 #include <string>
@@ -34,7 +35,37 @@ ExportDirectory ReadExportDirectory(HMODULE module) {
   return result;
 }
 
+std::set<std::string> ImportedDlls(HMODULE module) {
+  auto* nt = AtRva<IMAGE_NT_HEADERS32>(module, AtRva<IMAGE_DOS_HEADER>(module, 0)->e_lfanew);
+  const auto& entry = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  std::set<std::string> dlls;
+  for (auto* desc = AtRva<IMAGE_IMPORT_DESCRIPTOR>(module, entry.VirtualAddress); desc->Name; ++desc) {
+    std::string name = AtRva<char>(module, desc->Name);
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    dlls.insert(name);
+  }
+  return dlls;
+}
+
 using ModuleFrame = LibraryTest;
+
+TEST_F(ModuleFrame, HeaderIsHardenedAndImportsOnlySystemDlls) {
+  HMODULE module = library().module();
+  auto* nt = AtRva<IMAGE_NT_HEADERS32>(module, AtRva<IMAGE_DOS_HEADER>(module, 0)->e_lfanew);
+  const WORD flags = nt->OptionalHeader.DllCharacteristics;
+  EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE);
+  EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_NX_COMPAT);
+  EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_NO_SEH);
+  const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
+  for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
+    const std::string name(reinterpret_cast<const char*>(section->Name), strnlen(reinterpret_cast<const char*>(section->Name), 8));
+    const DWORD c = section->Characteristics;
+    EXPECT_FALSE((c & IMAGE_SCN_MEM_WRITE) && (c & IMAGE_SCN_MEM_EXECUTE)) << name;
+    EXPECT_FALSE((c & IMAGE_SCN_MEM_WRITE) && (c & IMAGE_SCN_MEM_SHARED)) << name;
+  }
+  EXPECT_EQ(ImportedDlls(module),
+            (std::set<std::string>{"advapi32.dll", "kernel32.dll", "msvcrt.dll", "user32.dll"}));
+}
 
 TEST_F(ModuleFrame, ExportDirectoryHoldsExactlyTheTwentyThreeNames) {
   const ExportDirectory dir = ReadExportDirectory(library().module());
