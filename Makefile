@@ -1,7 +1,8 @@
 # make demo  - set up, build, and run the demo under a throwaway Wine prefix
 # make test  - set up, build, and run every test under a fresh Wine prefix
+# make test-win64 - the same tests in a 64-bit (WoW64) prefix, as on 64-bit Windows
 # make bench - set up, build, and run the benchmarks (not tests: no timing asserted)
-.PHONY: all setup configure build test demo bench clean
+.PHONY: all setup configure build test test-win64 demo bench clean
 
 all: build
 
@@ -16,6 +17,9 @@ build: configure
 
 test: build
 	@bash scripts/run-tests.sh
+
+test-win64: build
+	@QMIS_WINEARCH=win64 bash scripts/run-tests.sh
 
 demo: build
 	@bash scripts/run-demo.sh

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need, only where it is missing:
 # the i386 architecture, the mingw-w64 posix cross compiler, Wine (with its
-# 32-bit part), GoogleTest's sources, CMake, make and NSIS (for the example
-# installer). Quick when all is there.
+# 32-bit part, and wine64 for 64-bit prefixes, where the 32-bit programs run
+# as on 64-bit Windows), GoogleTest's sources, CMake, make and NSIS (for the
+# example installer). Quick when all is there.
 #
 # Some machines run a kernel that refuses 32-bit programs ("Exec format
 # error"), and Wine's 32-bit side is one. There the 32-bit programs are handed
@@ -37,7 +38,7 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 
 missing=()
-for pkg in g++-mingw-w64-i686-posix wine wine32:i386 googletest cmake make nsis; do
+for pkg in g++-mingw-w64-i686-posix wine wine32:i386 wine64 googletest cmake make nsis; do
   installed "$pkg" || missing+=("$pkg")
 done
 [ ${#missing[@]} -eq 0 ] || apt_install "${missing[@]}"
@@ -65,7 +66,6 @@ if ! dpkg --compare-versions "$(dpkg-query -W -f='${Version}' qemu-user-static 2
   DEBIAN_FRONTEND=noninteractive as_root apt-get install -y -qq --no-install-recommends \
     -t bookworm-backports qemu-user-static >/dev/null
 fi
-installed wine64 || apt_install wine64
 
 binfmt=/proc/sys/fs/binfmt_misc
 [ -e $binfmt/register ] || as_root mount -t binfmt_misc binfmt_misc $binfmt

@@ -6,12 +6,18 @@
 #        wineserver for that prefix.
 # stop:  stops the wineserver of that prefix (and only that one).
 #
+# QMIS_WINEARCH=win64 makes the prefix a 64-bit (WoW64) one, as 64-bit
+# Windows is: the 32-bit programs' HKLM\SOFTWARE keys then live under
+# WOW6432Node. The default is win32.
+#
 # Every Wine command here runs with its standard streams on /dev/null: a
 # helper process that inherits a pipe would keep the caller (CTest) waiting.
 set -euo pipefail
 action=$1
 build=$(cd "$2" && pwd)
-template=$build/wine/template
+arch=${QMIS_WINEARCH:-win32}
+case $arch in win32|win64) ;; *) echo "QMIS_WINEARCH must be win32 or win64" >&2; exit 2 ;; esac
+template=$build/wine/template-$arch
 run=$build/wine/${3:-run}
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
@@ -22,7 +28,7 @@ case $action in
     if [ ! -f "$template/.ready" ]; then
       rm -rf "$template"
       mkdir -p "$build/wine"
-      WINEPREFIX=$template WINEARCH=win32 quiet wineboot -i
+      WINEPREFIX=$template WINEARCH=$arch quiet wineboot -i
       WINEPREFIX=$template quiet wineserver -w
       touch "$template/.ready"
     fi
@@ -31,7 +37,7 @@ case $action in
     cp -a "$template" "$run"
     WINEPREFIX=$run quiet wineserver -p
     WINEPREFIX=$run quiet wine cmd /c exit
-    echo "wine prefix ready: $run"
+    echo "wine prefix ready ($arch): $run"
     ;;
   stop)
     WINEPREFIX=$run quiet wineserver -k || true

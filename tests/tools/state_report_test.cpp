@@ -58,6 +58,11 @@ TEST_F(Inspector, ConsistentProductIsReportedWholeAndNothingChanges) {
   EXPECT_EQ(json.exitCode, 0u);
   EXPECT_THAT(json.output, HasSubstr("\"consistent\":true"));
   EXPECT_THAT(json.output, HasSubstr("{\"sharedKey\":\"" + shared_ + "\",\"bits\":1}"));
+  // The view it read is the one this (32-bit) test program sees too.
+  BOOL wow64 = FALSE;
+  IsWow64Process(GetCurrentProcess(), &wow64);
+  EXPECT_THAT(run.output, HasSubstr(wow64 ? "Registry view: 32-bit, on 64-bit Windows" : "Registry view: 32-bit Windows"));
+  EXPECT_THAT(json.output, HasSubstr(wow64 ? "\"registryView\":\"wow64\"" : "\"registryView\":\"32-bit\""));
 }
 
 TEST_F(Inspector, BitsNoProductClaimsAreFlagged) {

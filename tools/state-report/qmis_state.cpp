@@ -186,6 +186,8 @@ void FindInconsistencies(const std::vector<Claim>& claims, QmisState& state) {
 
 QmisState ReadQmisState(const std::string& only, void(WINAPI* removeSpaces)(char*, DWORD)) {
   QmisState state;
+  BOOL wow64 = FALSE;
+  state.wow64 = IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
   std::vector<Claim> allClaims;
   for (const std::string& name : ReadKey(HKEY_LOCAL_MACHINE, kUninstall).Subkeys()) {
     if (!IsManaged(name)) continue;

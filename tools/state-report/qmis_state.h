@@ -47,6 +47,9 @@ struct RenamePair {
 };
 
 struct QmisState {
+  // Which view of HKLM\SOFTWARE was read: a 32-bit program on 64-bit Windows
+  // (WOW64) sees the keys under HKLM\SOFTWARE\WOW6432Node, as QMIS.dll does.
+  bool wow64 = false;
   std::vector<SharedKey> sharedKeys;
   std::vector<Product> products;
   std::string autoPlayDefault;  // "" when absent

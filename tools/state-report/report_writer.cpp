@@ -45,7 +45,11 @@ std::string JsonPairs(const std::vector<RenamePair>& pairs) {
 }  // namespace
 
 std::string TextReport(const QmisState& state) {
-  std::string out = "Shared keys under HKLM\\SOFTWARE\\Quillmoor:\n";
+  std::string out = state.wow64
+      ? "Registry view: 32-bit, on 64-bit Windows (HKLM\\SOFTWARE is HKLM\\SOFTWARE\\WOW6432Node;"
+        " read it with reg query ... /reg:32)\n\n"
+      : "Registry view: 32-bit Windows (HKLM\\SOFTWARE as it stands)\n\n";
+  out += "Shared keys under HKLM\\SOFTWARE\\Quillmoor:\n";
   if (state.sharedKeys.empty()) out += "  (none)\n";
   for (const SharedKey& key : state.sharedKeys) {
     out += "  " + key.name + "  Refcount " +
@@ -70,7 +74,8 @@ std::string TextReport(const QmisState& state) {
 }
 
 std::string JsonReport(const QmisState& state) {
-  std::string out = "{\"sharedKeys\":" + Array(state.sharedKeys, [](const SharedKey& k) {
+  std::string out = std::string("{\"registryView\":") + (state.wow64 ? "\"wow64\"" : "\"32-bit\"") +
+                    ",\"sharedKeys\":" + Array(state.sharedKeys, [](const SharedKey& k) {
     return "{\"name\":" + Quote(k.name) + ",\"refcount\":" + (k.maskValid() ? std::to_string(k.mask) : "null") +
            ",\"type\":" + std::to_string(k.type) + ",\"size\":" + std::to_string(k.size) + "}";
   });
