@@ -1,6 +1,7 @@
 // Running a program silently for its exit code and message text.
 #include <gmock/gmock.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -123,6 +124,42 @@ TEST_F(SilentRun, LongTextIsCutAtAWholeCharacterWithinTheBuffer) {
 
 namespace qmis_test {
 namespace {
+
+// 3010 (restart required) is success: no text is fetched, even where the
+// system has one for it.
+TEST_F(SilentRun, RebootRequiredIsSuccessWhateverTheSystemWouldSay) {
+  hook().Replace("FormatMessageA", [](const uint32_t* a) -> uint32_t {
+    char* block = static_cast<char*>(LocalAlloc(LMEM_FIXED, 8));
+    std::memcpy(block, "reboot", 7);
+    *reinterpret_cast<char**>(a[4]) = block;
+    return 6;
+  });
+  char text[300];
+  std::memset(text, 0xBD, sizeof text);
+  EXPECT_EQ(Run("3010", text), 3010u);
+  EXPECT_EQ(hook().Count("FormatMessageA"), 0);
+  for (unsigned char byte : text) ASSERT_EQ(byte, 0xBD);
+}
+
+// The child is started with a neutral STARTUPINFO: no flags, so its own
+// defaults (and its show state) hold.
+TEST_F(SilentRun, ChildSeesANeutralStartupInfo) {
+  char trace[MAX_PATH];
+  GetTempPathA(MAX_PATH, trace);
+  std::strcat(trace, "qmis_startup_trace.log");
+  DeleteFileA(trace);
+  SetEnvironmentVariableA("QMIS_TEST_CHILD_TRACE", trace);
+  char text[300];
+  EXPECT_EQ(Run("0", text), 0u);
+  SetEnvironmentVariableA("QMIS_TEST_CHILD_TRACE", nullptr);
+  char line[512] = "";
+  if (FILE* in = std::fopen(trace, "r")) {
+    std::fgets(line, sizeof line, in);
+    std::fclose(in);
+  }
+  DeleteFileA(trace);
+  EXPECT_EQ(std::string(line).rfind("flags=0 show=0 ", 0), 0u) << line;
+}
 
 TEST_F(SilentRun, FailedWaitIsNoExitCode) {
   char text[300];

@@ -1,0 +1,240 @@
+// Exact contracts the other suites only brush: the rights each registry open
+// asks for, the 260-byte limits of every text value and list entry read,
+// and the byte counts written back.
+#include <gmock/gmock.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "library_test.h"
+#include "temp_dir.h"
+
+namespace qmis_test {
+namespace {
+
+const std::string kUninstall = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const std::string kShell = "AudioCD\\shell";
+
+std::string Rights(uint32_t access) {
+  if (access == KEY_READ) return "read";
+  if (access == KEY_ALL_ACCESS) return "all";
+  if (access == KEY_WRITE) return "write";
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%x", access);
+  return text;
+}
+
+// A text of `bytes` bytes with its zero.
+RegValue Text(size_t bytes) { return Sz(std::string(bytes - 1, 'v')); }
+
+class AccessAndLimits : public LibraryTest {
+ protected:
+  void SetUp() override {
+    LibraryTest::SetUp();
+    product_ = sandbox_.NewKey(HKEY_LOCAL_MACHINE, kUninstall, "Product").substr(kUninstall.size() + 1);
+    entry_ = kUninstall + "\\" + product_;
+    handler_ = "Quillmoor" + product_;
+    DeleteTree(HKEY_CLASSES_ROOT, "AudioCD");
+    sandbox_.Own(HKEY_CLASSES_ROOT, "AudioCD");
+    CreateKey(HKEY_CLASSES_ROOT, kShell);
+  }
+  // Every open and create the library made since the log was cleared, as
+  // "open <path> <rights>", sorted.
+  std::vector<std::string> Opens() {
+    std::vector<std::string> opens;
+    for (const Call& call : hook().Log()) {
+      if (call.function == "RegOpenKeyExA") opens.push_back("open " + call.strings[1] + " " + Rights(call.args[3]));
+      if (call.function == "RegCreateKeyExA") opens.push_back("create " + call.strings[1] + " " + Rights(call.args[5]));
+    }
+    std::sort(opens.begin(), opens.end());
+    return opens;
+  }
+  bool Opened(const std::string& path) {
+    for (const Call& call : hook().Calls("RegOpenKeyExA"))
+      if (call.strings[1] == path) return true;
+    return false;
+  }
+  bool FileLookedAt(const std::string& path) {
+    for (const Call& call : hook().Calls("CreateFileA"))
+      if (call.strings[0] == path) return true;
+    return false;
+  }
+  void HandBack(std::string extension) {
+    std::string handler = handler_;
+    api().UnregisterSpecificExtension(handler.data(), extension.data());
+  }
+  void Run(const std::function<void(std::string&)>& call) {
+    std::string product = product_;
+    call(product);
+  }
+  std::string product_, entry_, handler_;
+};
+
+TEST_F(AccessAndLimits, EveryOpenAsksExactlyTheRightsItsOperationNeeds) {
+  const std::string shared = sandbox_.NewKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor", "Shared").substr(19);
+  const std::string ext = "." + sandbox_.Unique("ext"), fileType = handler_ + "File" + ext;
+  sandbox_.Own(HKEY_CLASSES_ROOT, ext);
+  sandbox_.Own(HKEY_CLASSES_ROOT, fileType);
+  SetValue(HKEY_CLASSES_ROOT, ext, "", Sz(fileType));
+  SetValue(HKEY_CLASSES_ROOT, ext, "QmPrevious", Sz("txtfile"));
+  CreateKey(HKEY_CLASSES_ROOT, fileType);
+  SetValue(HKEY_LOCAL_MACHINE, entry_ + "\\Extensions", ext, Sz(""));
+  SetValue(HKEY_CLASSES_ROOT, kShell, "", Sz("play"));
+  const std::string swept = sandbox_.NewKey(HKEY_LOCAL_MACHINE, "SOFTWARE", "Swept");
+  CreateTree(HKEY_LOCAL_MACHINE, swept, {"a-full", "b-empty"});
+  SetValue(HKEY_LOCAL_MACHINE, swept + "\\a-full", "v", Dword(1));
+  TempDir dir;
+  std::string hive = dir / "hive", sweptArg = swept, sharedArg = shared;
+  const std::string sessionManager = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+  std::string hostLine = "C:\\host.exe -zNone" + product_;
+
+  struct Case {
+    const char* operation;
+    std::function<void()> run;
+    std::vector<std::string> opens;  // as Opens() gives them
+  };
+  const std::vector<Case> cases = {
+      {"claim", [&] { Run([&](std::string& p) { api().SetRefcountedKey(p.data(), sharedArg.data(), 1); }); },
+       {"create " + entry_ + "\\RefcountList all", "create SOFTWARE\\Quillmoor\\" + shared + " all"}},
+      {"release", [&] { Run([&](std::string& p) { api().RemoveRefcountedKeys(p.data()); }); },
+       {"open " + entry_ + " all", "open " + entry_ + "\\RefcountList read", "open RefcountList read",
+        "open SOFTWARE\\Quillmoor all", "open " + shared + " all", "open " + shared + " read"}},
+      {"take AutoPlay", [&] { Run([&](std::string& p) { api().RegisterAutoInsertTag(p.data()); }); },
+       {"open " + kShell + " all"}},
+      {"hand back AutoPlay", [&] { Run([&](std::string& p) { api().UnregisterAutoInsertTag(p.data()); }); },
+       {"open " + handler_ + " read", "open " + kShell + " all"}},
+      {"hand back extensions", [&] { Run([&](std::string& p) { api().UnregisterExtensions(p.data()); }); },
+       {"open " + ext + " all", "open " + entry_ + "\\Extensions read", "open " + fileType + " all",
+        "open " + fileType + " read"}},
+      {"sweep", [&] { api().KeyClean(HKEY_LOCAL_MACHINE, sweptArg.data()); },
+       {"open " + swept + " all", "open a-full all", "open b-empty all", "open b-empty read"}},
+      {"save hive", [&] { api().RegSaveKey(HKEY_LOCAL_MACHINE, sweptArg.data(), hive.data()); },
+       {"create " + swept + " write"}},
+      {"restore hive", [&] { api().RegRestoreKey(HKEY_LOCAL_MACHINE, sweptArg.data(), hive.data()); },
+       {"create " + swept + " all"}},
+      {"park renames", [&] { api().BackupPendingFileRename(); }, {"open " + sessionManager + " all"}},
+      {"merge renames", [&] { api().RestorePendingFileRename(); }, {"open " + sessionManager + " all"}},
+      {"uninstall hook",
+       [&] {
+         hook().Replace("GetCommandLineA", [&](const uint32_t*) {
+           return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(hostLine.c_str()));
+         });
+         api().UninstInitialize(0, 0, 0);
+       },
+       {"open Quillmoor" + hostLine.substr(14) + " read", "open " + kShell + " all",
+        "open " + kUninstall + "\\" + hostLine.substr(14) + "\\Dependents read",
+        "open " + kUninstall + "\\" + hostLine.substr(14) + "\\Extensions read",
+        "open " + kUninstall + "\\" + hostLine.substr(14) + "\\RefcountList read"}},
+  };
+  for (const Case& c : cases) {
+    hook().ClearLog();
+    c.run();
+    std::vector<std::string> expected = c.opens;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Opens(), expected) << c.operation;
+  }
+}
+
+// Text values are read into 260 bytes: 260 with the zero is readable, 261 is
+// not, for every value the library reads as text.
+TEST_F(AccessAndLimits, TextValuesOfExactly260BytesAreReadAnd261AreNot) {
+  const std::string ext = "." + sandbox_.Unique("ext"), fileType = handler_ + "File" + ext;
+  sandbox_.Own(HKEY_CLASSES_ROOT, ext);
+  struct Reader {
+    const char* what;
+    std::function<void(size_t bytes)> store;  // the value under test, `bytes` long
+    std::function<void()> run;
+    std::function<bool()> wasRead;
+  };
+  const std::vector<Reader> readers = {
+      {"AutoPlay default, taken", [&](size_t n) { SetValue(HKEY_CLASSES_ROOT, kShell, "", Text(n)); },
+       [&] { Run([&](std::string& p) { api().RegisterAutoInsertTag(p.data()); }); },
+       [&] { return ReadValue(HKEY_CLASSES_ROOT, kShell, "QmPrevious").has_value(); }},
+      {"AutoPlay saved verb, handed back",
+       [&](size_t n) {
+         SetValue(HKEY_CLASSES_ROOT, kShell, "", Sz(handler_));
+         SetValue(HKEY_CLASSES_ROOT, kShell, "QmPrevious", Text(n));
+       },
+       [&] { Run([&](std::string& p) { api().UnregisterAutoInsertTag(p.data()); }); },
+       [&] { return !ReadValue(HKEY_CLASSES_ROOT, kShell, "QmPrevious").has_value(); }},
+      // Unreadable, the extension's default counts as the product's own.
+      {"extension default",
+       [&](size_t n) {
+         SetValue(HKEY_CLASSES_ROOT, ext, "", Text(n));
+         SetValue(HKEY_CLASSES_ROOT, ext, "QmPrevious", Sz("txtfile"));
+       },
+       [&] { HandBack(ext); },
+       [&] { return ReadValue(HKEY_CLASSES_ROOT, ext, "") != Sz("txtfile"); }},
+      {"extension saved type",
+       [&](size_t n) {
+         SetValue(HKEY_CLASSES_ROOT, ext, "", Sz(fileType));
+         SetValue(HKEY_CLASSES_ROOT, ext, "QmPrevious", Text(n));
+       },
+       [&] { HandBack(ext); },
+       [&] { return !ReadValue(HKEY_CLASSES_ROOT, ext, "QmPrevious").has_value(); }},
+  };
+  for (const Reader& reader : readers) {
+    for (size_t bytes : {260u, 261u}) {
+      DeleteTree(HKEY_CLASSES_ROOT, kShell);
+      CreateKey(HKEY_CLASSES_ROOT, kShell);
+      DeleteTree(HKEY_CLASSES_ROOT, ext);
+      reader.store(bytes);
+      reader.run();
+      EXPECT_EQ(reader.wasRead(), bytes == 260) << reader.what << ", " << bytes << " bytes";
+    }
+  }
+}
+
+// List entries: names and data of 260 bytes with the zero are read, 261 are
+// passed over.
+TEST_F(AccessAndLimits, ListEntriesOfExactly260BytesAreReadAnd261AreNot) {
+  TempDir dir;
+  const std::string base = dir.path() + "\\";
+  const std::string file259 = base + std::string(259 - base.size(), 'f');
+  const std::string file260 = base + std::string(260 - base.size(), 'g');
+  SetValue(HKEY_LOCAL_MACHINE, entry_ + "\\Dependents", "data259", Sz(file259));
+  SetValue(HKEY_LOCAL_MACHINE, entry_ + "\\Dependents", "data260", Sz(file260));
+  const std::string name259 = base + std::string(259 - base.size(), 'n');
+  const std::string name260 = base + std::string(260 - base.size(), 'm');
+  SetValue(HKEY_LOCAL_MACHINE, entry_ + "\\Dependents", name259, Sz(dir / "a"));
+  SetValue(HKEY_LOCAL_MACHINE, entry_ + "\\Dependents", name260, Sz(dir / "b"));
+  const std::string claim259(259, 'c'), claim260(260, 'd');
+  SetValue(HKEY_LOCAL_MACHINE, entry_ + "\\RefcountList", claim259, Dword(1));
+  SetValue(HKEY_LOCAL_MACHINE, entry_ + "\\RefcountList", claim260, Dword(1));
+  CreateKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor");
+  std::string line = "C:\\host.exe -f\"x\" -z" + product_;
+  hook().Replace("GetCommandLineA", [&](const uint32_t*) {
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(line.c_str()));
+  });
+  api().UninstInitialize(0, 0, 0);
+  EXPECT_TRUE(FileLookedAt(file259));
+  EXPECT_FALSE(FileLookedAt(file260));
+  EXPECT_TRUE(FileLookedAt(dir / "a"));
+  EXPECT_FALSE(FileLookedAt(dir / "b"));
+  EXPECT_TRUE(Opened(claim259));
+  EXPECT_FALSE(Opened(claim260));
+}
+
+// "QmPrevious" keeps the byte count read, zero or no zero; the handback
+// writes back the count it reads.
+TEST_F(AccessAndLimits, SavedDefaultKeepsTheByteCountRead) {
+  for (const RegValue& stored : {Sz("play"), RegValue{REG_EXPAND_SZ, "play"}, RegValue{REG_SZ, std::string("pl\0ay\0", 6)}}) {
+    SetValue(HKEY_CLASSES_ROOT, kShell, "", stored);
+    const DWORD size = static_cast<DWORD>(ReadValue(HKEY_CLASSES_ROOT, kShell, "")->bytes.size());
+    hook().ClearLog();
+    Run([&](std::string& p) { api().RegisterAutoInsertTag(p.data()); });
+    Run([&](std::string& p) { api().UnregisterAutoInsertTag(p.data()); });
+    std::vector<std::string> writes;
+    for (const Call& call : hook().Calls("RegSetValueExA")) writes.push_back(call.strings[1] + ":" + std::to_string(call.args[5]));
+    EXPECT_EQ(writes, (std::vector<std::string>{"QmPrevious:" + std::to_string(size),
+                                                ":" + std::to_string(handler_.size() + 1),
+                                                ":" + std::to_string(size)}))
+        << size;
+  }
+}
+
+}  // namespace
+}  // namespace qmis_test
