@@ -5,6 +5,8 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "guard_buffer.h"
 #include "library_test.h"
@@ -121,6 +123,39 @@ TEST_F(ModuleFrame, VersionTextIsNineBytesExactly) {
   EXPECT_EQ(api().GetVersionNum(exact.data()), 60);
   EXPECT_STREQ(exact.data(), "2.0.0.60");
   EXPECT_EQ(api().GetVersionNum(nullptr), 60);
+}
+
+// The version resource, read back as an installer reads it, against the
+// version exports.
+TEST_F(ModuleFrame, VersionResourceMatchesTheVersionExports) {
+  char path[MAX_PATH];
+  ASSERT_GT(GetModuleFileNameA(library().module(), path, MAX_PATH), 0u);
+  DWORD unused = 0;
+  std::vector<char> info(GetFileVersionInfoSizeA(path, &unused));
+  ASSERT_FALSE(info.empty());
+  ASSERT_TRUE(GetFileVersionInfoA(path, 0, static_cast<DWORD>(info.size()), info.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+  const DWORD high = MAKELONG(api().GetInternalMinorVerNum(), api().GetInternalMajorVerNum());
+  const DWORD low = MAKELONG(api().GetInternalBuildNum(), 0);
+  EXPECT_EQ(fixed->dwFileVersionMS, high);
+  EXPECT_EQ(fixed->dwFileVersionLS, low);
+  EXPECT_EQ(fixed->dwProductVersionMS, high);
+  EXPECT_EQ(fixed->dwProductVersionLS, low);
+  EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
+  char version[16];
+  EXPECT_EQ(static_cast<DWORD>(api().GetVersionNum(version)), low);
+  const std::pair<const char*, std::string> strings[] = {
+      {"FileVersion", version},        {"ProductVersion", version}, {"OriginalFilename", "QMIS.dll"},
+      {"InternalName", "QMIS"},        {"ProductName", "QMIS"},     {"CompanyName", "Quillmoor"},
+      {"FileDescription", "QMIS setup and uninstall helper"}};
+  for (const auto& [name, expected] : strings) {
+    char* text = nullptr;
+    const std::string query = std::string("\\StringFileInfo\\040904B0\\") + name;
+    ASSERT_TRUE(VerQueryValueA(info.data(), query.c_str(), reinterpret_cast<void**>(&text), &length)) << name;
+    EXPECT_EQ(std::string(text), expected) << name;
+  }
 }
 
 }  // namespace
