@@ -1,13 +1,25 @@
 /* qmis.h - the exports of QMIS.dll, a helper DLL for setup programs and
- * uninstallers. Every export is __stdcall and takes ANSI strings. Link with
- * the import library libQMIS.dll.a (find_package(qmis): qmis::qmis), or load
- * the DLL and use GetProcAddress with the exact names.
+ * uninstallers. Every export is __stdcall and takes ANSI strings.
  *
- * C99 and C++. */
+ * Link with the import library: libQMIS.dll.a for mingw-w64 GCC and clang
+ * (find_package(qmis): qmis::qmis), QMIS.lib for Microsoft's linker and
+ * lld-link. Or load the DLL and use GetProcAddress with the exact names.
+ *
+ * C99 and C++, with GCC, clang (GNU or Microsoft ABI) and Microsoft's
+ * compiler. The header includes <windows.h> unless QMIS_NO_WINDOWS_H is
+ * defined; it needs nothing from it: the declarations use the types behind
+ * HKEY (struct HKEY__*, as <windows.h> declares it unless NO_STRICT is
+ * defined), DWORD (unsigned long) and LONG (long). */
 #ifndef QMIS_H
 #define QMIS_H
 
+#ifndef QMIS_NO_WINDOWS_H
 #include <windows.h>
+#endif
+
+#define QMIS_CALL __stdcall
+struct HKEY__;
+typedef struct HKEY__* QMIS_HKEY;
 
 #ifdef __cplusplus
 extern "C" {
@@ -16,85 +28,93 @@ extern "C" {
 /* Module frame ---------------------------------------------------------- */
 
 /* Always 1. */
-int WINAPI QMSetup_DetectDxmedia(void);
+int QMIS_CALL QMSetup_DetectDxmedia(void);
 /* 60, 2 and 0: build, major and minor version. */
-int WINAPI QMSetup_GetInternalBuildNum(void);
-int WINAPI QMSetup_GetInternalMajorVerNum(void);
-int WINAPI QMSetup_GetInternalMinorVerNum(void);
+int QMIS_CALL QMSetup_GetInternalBuildNum(void);
+int QMIS_CALL QMSetup_GetInternalMajorVerNum(void);
+int QMIS_CALL QMSetup_GetInternalMinorVerNum(void);
 /* Writes "2.0.0.60" (9 bytes with the zero) into text; returns 60. */
-int WINAPI QMSetup_GetVersionNum(char* text);
+int QMIS_CALL QMSetup_GetVersionNum(char* text);
 /* Removes the spaces from the first length bytes of buffer, in place;
  * a length above 260 changes nothing. */
-void WINAPI QMSetup_RemoveSpaces(char* buffer, DWORD length);
+void QMIS_CALL QMSetup_RemoveSpaces(char* buffer, unsigned long length);
 
 /* Registry maintenance -------------------------------------------------- */
 
 /* 1 when the key (created if missing) was saved to a new hive file with the
  * backup privilege on for the call; 0 otherwise, also when the file exists. */
-int WINAPI QMSetup_RegSaveKey(HKEY root, char* subkey, char* file);
+int QMIS_CALL QMSetup_RegSaveKey(QMIS_HKEY root, char* subkey, char* file);
 /* 1 when the hive file was restored over the key; 0 otherwise. */
-int WINAPI QMSetup_RegRestoreKey(HKEY root, char* subkey, char* file);
+int QMIS_CALL QMSetup_RegRestoreKey(QMIS_HKEY root, char* subkey, char* file);
 /* 1 when the pending file-rename list was parked and removed, else 0. */
-int WINAPI QMSetup_BackupPendingFileRename(void);
+int QMIS_CALL QMSetup_BackupPendingFileRename(void);
 /* 1 when the parked list was merged back in front of the pending one, else
  * 0 with nothing changed. */
-int WINAPI QMSetup_RestorePendingFileRename(void);
+int QMIS_CALL QMSetup_RestorePendingFileRename(void);
 /* Deletes the direct subkeys whose whole branch holds no value. Win32
  * status: the open's error, or the close's status (0). */
-LONG WINAPI QmUninstall_KeyClean(HKEY root, char* subkey);
+long QMIS_CALL QmUninstall_KeyClean(QMIS_HKEY root, char* subkey);
 
 /* Shared keys under HKLM\SOFTWARE\Quillmoor ----------------------------- */
 
 /* Claims the shared key for the product with bits; 1, or 0 on failure. */
-int WINAPI QMSetup_SetRefcountedKey(char* productKey, char* sharedKeyName, DWORD bits);
+int QMIS_CALL QMSetup_SetRefcountedKey(char* productKey, char* sharedKeyName, unsigned long bits);
 /* Releases the product's claims; 1 when there was nothing to release, else
  * a Win32 status (0 when the claim list was deleted). */
-LONG WINAPI QMSetup_RemoveRefcountedKeys(char* productKey);
+long QMIS_CALL QMSetup_RemoveRefcountedKeys(char* productKey);
 
 /* Processes and files --------------------------------------------------- */
 
 /* Runs commandLine and waits; the exit code, or 0x80004005 when it cannot be
  * started. For codes other than 0 and 3010, errorText (260 bytes) gets the
  * system's message text. */
-DWORD WINAPI QMSetup_SilentRunExternalWait(char* commandLine, char* errorText);
+unsigned long QMIS_CALL QMSetup_SilentRunExternalWait(char* commandLine, char* errorText);
 /* Total size of the files below directory (names beginning with '.' left
  * out), modulo 2^32; 0 for a missing or empty directory. */
-DWORD WINAPI QMSetup_GetCopyFileSize(const char* directory);
+unsigned long QMIS_CALL QMSetup_GetCopyFileSize(const char* directory);
 /* Moves a directory (or file) on one volume; always 0. */
-int WINAPI QmRenameDirectory(const char* existing, const char* renamed);
+int QMIS_CALL QmRenameDirectory(const char* existing, const char* renamed);
 
 /* Uninstaller hooks (arguments not read; always 0) ---------------------- */
 
-int WINAPI UninstInitialize(DWORD, DWORD, DWORD);
-int WINAPI UninstUnInitialize(DWORD, DWORD, DWORD);
+int QMIS_CALL UninstInitialize(unsigned long, unsigned long, unsigned long);
+int QMIS_CALL UninstUnInitialize(unsigned long, unsigned long, unsigned long);
 
 /* Shell cleanup, under decorated export names ---------------------------
  *
- * Exported as the decorated names of C++ __stdcall functions. MSVC's C++
- * decoration of the declarations below gives exactly those names; GCC and
- * clang are told the names. In C with MSVC, reach them with GetProcAddress
- * and the names and pointer types that follow. */
+ * Exported as the decorated names of C++ __stdcall functions. Microsoft's
+ * C++ decoration of the declarations below gives exactly those names; GCC
+ * and clang in the GNU ABI are told the names. In C with Microsoft's
+ * compiler, reach them with GetProcAddress and the names and pointer types
+ * that follow. */
 
 #define QMIS_REGISTER_AUTO_INSERT_TAG_NAME "?RegisterAutoInsertTag@@YGXPAD@Z"
 #define QMIS_UNREGISTER_AUTO_INSERT_TAG_NAME "?UnregisterAutoInsertTag@@YGXPAD@Z"
 #define QMIS_UNREGISTER_EXTENSIONS_NAME "?UnregisterExtensions@@YGXPAD@Z"
 #define QMIS_UNREGISTER_SPECIFIC_EXTENSION_NAME "?UnregisterSpecificExtension@@YGXPAD0@Z"
 
-typedef void(WINAPI* QMIS_REGISTER_AUTO_INSERT_TAG_FN)(char* productKey);
-typedef void(WINAPI* QMIS_UNREGISTER_AUTO_INSERT_TAG_FN)(char* productKey);
-typedef void(WINAPI* QMIS_UNREGISTER_EXTENSIONS_FN)(char* productKey);
-typedef void(WINAPI* QMIS_UNREGISTER_SPECIFIC_EXTENSION_FN)(char* prefix, char* extension);
+typedef void(QMIS_CALL* QMIS_REGISTER_AUTO_INSERT_TAG_FN)(char* productKey);
+typedef void(QMIS_CALL* QMIS_UNREGISTER_AUTO_INSERT_TAG_FN)(char* productKey);
+typedef void(QMIS_CALL* QMIS_UNREGISTER_EXTENSIONS_FN)(char* productKey);
+typedef void(QMIS_CALL* QMIS_UNREGISTER_SPECIFIC_EXTENSION_FN)(char* prefix, char* extension);
 
-#if defined(__GNUC__)
+#if defined(__GNUC__) && !defined(_MSC_VER)
+/* The assembler name, exactly: GCC hands the label to gas, which wants the
+ * quotes around a name holding '?' and '@' and takes them off; clang keeps
+ * any quotes as part of the name. */
+#if defined(__clang__)
+#define QMIS_DECORATED(name) __asm__(name)
+#else
 #define QMIS_DECORATED(name) __asm__("\"" name "\"")
+#endif
 /* Takes the Audio-CD AutoPlay default for the product, saving the old one. */
-void WINAPI RegisterAutoInsertTag(char* productKey) QMIS_DECORATED(QMIS_REGISTER_AUTO_INSERT_TAG_NAME);
+void QMIS_CALL RegisterAutoInsertTag(char* productKey) QMIS_DECORATED(QMIS_REGISTER_AUTO_INSERT_TAG_NAME);
 /* Hands the AutoPlay default back and deletes the product's verb. */
-void WINAPI UnregisterAutoInsertTag(char* productKey) QMIS_DECORATED(QMIS_UNREGISTER_AUTO_INSERT_TAG_NAME);
+void QMIS_CALL UnregisterAutoInsertTag(char* productKey) QMIS_DECORATED(QMIS_UNREGISTER_AUTO_INSERT_TAG_NAME);
 /* Hands back every extension listed under the product's "Extensions". */
-void WINAPI UnregisterExtensions(char* productKey) QMIS_DECORATED(QMIS_UNREGISTER_EXTENSIONS_NAME);
+void QMIS_CALL UnregisterExtensions(char* productKey) QMIS_DECORATED(QMIS_UNREGISTER_EXTENSIONS_NAME);
 /* Hands back one extension; prefix is the product's handler name. */
-void WINAPI UnregisterSpecificExtension(char* prefix, char* extension)
+void QMIS_CALL UnregisterSpecificExtension(char* prefix, char* extension)
     QMIS_DECORATED(QMIS_UNREGISTER_SPECIFIC_EXTENSION_NAME);
 #endif
 
