@@ -2,7 +2,8 @@
 # make test  - set up, build, and run every test under a fresh Wine prefix
 # make test-win64 - the same tests in a 64-bit (WoW64) prefix, as on 64-bit Windows
 # make bench - set up, build, and run the benchmarks (not tests: no timing asserted)
-.PHONY: all setup configure build test test-win64 demo bench clean
+# make dist  - build the release archive build/dist/qmis-<version>-win32.zip and SHA256SUMS
+.PHONY: all setup configure build test test-win64 demo bench dist clean
 
 all: build
 
@@ -26,6 +27,9 @@ demo: build
 
 bench: build
 	@bash scripts/run-bench.sh
+
+dist: configure
+	@cmake --build --preset default --target dist
 
 clean:
 	rm -rf build

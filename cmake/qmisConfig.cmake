@@ -1,5 +1,6 @@
-# find_package(qmis) for C and C++ code that calls QMIS.dll: the imported
-# target qmis::qmis carries the header folder and the import library.
+# find_package(qmis 2.0) for C and C++ code that calls QMIS.dll: the
+# imported target qmis::qmis carries the header folder and the GNU import
+# library. qmisConfigVersion.cmake beside this file gives the version.
 get_filename_component(_qmis_prefix "${CMAKE_CURRENT_LIST_DIR}/../../.." ABSOLUTE)
 
 if(NOT TARGET qmis::qmis)
@@ -10,6 +11,5 @@ if(NOT TARGET qmis::qmis)
     INTERFACE_INCLUDE_DIRECTORIES "${_qmis_prefix}/include")
 endif()
 
-set(qmis_VERSION 2.0.60)
 set(qmis_FOUND TRUE)
 unset(_qmis_prefix)

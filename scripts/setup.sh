@@ -3,7 +3,9 @@
 # the i386 architecture, the mingw-w64 posix cross compiler, Wine (with its
 # 32-bit part, and wine64 for 64-bit prefixes, where the 32-bit programs run
 # as on 64-bit Windows), GoogleTest's sources, CMake, make and NSIS (for the
-# example installer). Quick when all is there.
+# example installer), and for the release: zip, clang, lld and llvm (the
+# other toolchains its consumers are built with), gdb (to check the debug
+# link). Quick when all is there.
 #
 # Some machines run a kernel that refuses 32-bit programs ("Exec format
 # error"), and Wine's 32-bit side is one. There the 32-bit programs are handed
@@ -38,7 +40,8 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 
 missing=()
-for pkg in g++-mingw-w64-i686-posix wine wine32:i386 wine64 googletest cmake make nsis; do
+for pkg in g++-mingw-w64-i686-posix wine wine32:i386 wine64 googletest cmake make nsis \
+           zip clang lld llvm gdb git; do
   installed "$pkg" || missing+=("$pkg")
 done
 [ ${#missing[@]} -eq 0 ] || apt_install "${missing[@]}"
