@@ -1,27 +1,89 @@
-/* Calls every export of QMIS.dll through qmis.h and the import library. */
-#include <stdio.h>
-#include <string.h>
+/* Calls every export of QMIS.dll through qmis.h and an import library, as an
+ * installer author's program does, and checks the results. The same source
+ * is built as C and C++ by each toolchain of the release. */
+#ifdef QMIS_NO_WINDOWS_H
+#include "windows_subset.h"
+#else
+#include <windows.h>
+#endif
 
 #include <qmis.h>
 
 static int failures = 0;
+static int checks = 0;
 
-#define CHECK(condition)                                                \
-  do {                                                                  \
-    if (!(condition)) {                                                 \
-      printf("FAILED at line %d: %s\n", __LINE__, #condition);          \
-      ++failures;                                                       \
-    }                                                                   \
-  } while (0)
+static void Print(const char* text) {
+  DWORD written = 0;
+  DWORD length = 0;
+  while (text[length] != '\0') ++length;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text, length, &written, 0);
+}
+
+static void PrintNumber(int value) {
+  char digits[12];
+  int at = 11;
+  digits[at] = '\0';
+  do {
+    digits[--at] = (char)('0' + value % 10);
+    value /= 10;
+  } while (value > 0);
+  Print(digits + at);
+}
+
+static void Check(int condition, int line, const char* what) {
+  ++checks;
+  if (condition) return;
+  Print("FAILED at line ");
+  PrintNumber(line);
+  Print(": ");
+  Print(what);
+  Print("\n");
+  ++failures;
+}
+#define CHECK(condition) Check((condition) ? 1 : 0, __LINE__, #condition)
+
+static void Join(char* out, const char* first, const char* second) {
+  lstrcpyA(out, first);
+  lstrcatA(out, second);
+}
 
 static void WriteBytes(const char* path, int count) {
-  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
   DWORD written = 0;
-  WriteFile(file, "0123456789", (DWORD)count, &written, NULL);
+  WriteFile(file, "0123456789", (DWORD)count, &written, 0);
   CloseHandle(file);
 }
 
-int main(void) {
+/* The four shell functions: by their declarations in C++ and with GCC or
+ * clang's GNU mode, by GetProcAddress in C with Microsoft's compiler. */
+static void CallShellCleanup(char* product, char* prefix, char* extension) {
+#if defined(__cplusplus) || !defined(_MSC_VER)
+  RegisterAutoInsertTag(product);
+  UnregisterAutoInsertTag(product);
+  UnregisterExtensions(product);
+  UnregisterSpecificExtension(prefix, extension);
+  CHECK(1);
+#else
+  HMODULE dll = GetModuleHandleA("QMIS.dll");
+  QMIS_REGISTER_AUTO_INSERT_TAG_FN registerTag =
+      (QMIS_REGISTER_AUTO_INSERT_TAG_FN)GetProcAddress(dll, QMIS_REGISTER_AUTO_INSERT_TAG_NAME);
+  QMIS_UNREGISTER_AUTO_INSERT_TAG_FN unregisterTag =
+      (QMIS_UNREGISTER_AUTO_INSERT_TAG_FN)GetProcAddress(dll, QMIS_UNREGISTER_AUTO_INSERT_TAG_NAME);
+  QMIS_UNREGISTER_EXTENSIONS_FN unregisterExtensions =
+      (QMIS_UNREGISTER_EXTENSIONS_FN)GetProcAddress(dll, QMIS_UNREGISTER_EXTENSIONS_NAME);
+  QMIS_UNREGISTER_SPECIFIC_EXTENSION_FN unregisterExtension =
+      (QMIS_UNREGISTER_SPECIFIC_EXTENSION_FN)GetProcAddress(dll, QMIS_UNREGISTER_SPECIFIC_EXTENSION_NAME);
+  CHECK(registerTag && unregisterTag && unregisterExtensions && unregisterExtension);
+  if (registerTag && unregisterTag && unregisterExtensions && unregisterExtension) {
+    registerTag(product);
+    unregisterTag(product);
+    unregisterExtensions(product);
+    unregisterExtension(prefix, extension);
+  }
+#endif
+}
+
+static int RunConsumer(void) {
   char version[16], text[MAX_PATH], temp[MAX_PATH], folder[MAX_PATH], moved[MAX_PATH];
   char data[MAX_PATH], hive[MAX_PATH];
   char spaced[] = "a b c";
@@ -34,29 +96,26 @@ int main(void) {
   int parked, merged;
 
   GetTempPathA(MAX_PATH, temp);
-  snprintf(folder, sizeof folder, "%sqmis-consumer", temp);
-  snprintf(moved, sizeof moved, "%sqmis-consumer-moved", temp);
-  snprintf(data, sizeof data, "%s\\data.bin", folder);
-  snprintf(hive, sizeof hive, "%sqmis-consumer.hive", temp);
+  Join(folder, temp, "qmis-consumer");
+  Join(moved, temp, "qmis-consumer-moved");
+  Join(data, folder, "\\data.bin");
+  Join(hive, temp, "qmis-consumer.hive");
 
   CHECK(QMSetup_DetectDxmedia() == 1);
   CHECK(QMSetup_GetInternalBuildNum() == 60);
   CHECK(QMSetup_GetInternalMajorVerNum() == 2);
   CHECK(QMSetup_GetInternalMinorVerNum() == 0);
-  CHECK(QMSetup_GetVersionNum(version) == 60 && strcmp(version, "2.0.0.60") == 0);
+  CHECK(QMSetup_GetVersionNum(version) == 60 && lstrcmpA(version, "2.0.0.60") == 0);
   QMSetup_RemoveSpaces(spaced, 5);
-  CHECK(strcmp(spaced, "abc") == 0);
+  CHECK(lstrcmpA(spaced, "abc") == 0);
 
   CHECK(QMSetup_SetRefcountedKey(product, sharedKey, 1) == 1);
   CHECK(QMSetup_RemoveRefcountedKeys(product) == 0);
-  RegisterAutoInsertTag(product);
-  UnregisterAutoInsertTag(product);
-  UnregisterExtensions(product);
-  UnregisterSpecificExtension(prefix, extension);
+  CallShellCleanup(product, prefix, extension);
 
   CHECK(QMSetup_SilentRunExternalWait(command, text) == 3);
 
-  CreateDirectoryA(folder, NULL);
+  CreateDirectoryA(folder, 0);
   WriteBytes(data, 10);
   CHECK(QMSetup_GetCopyFileSize(folder) == 10);
   CHECK(QmRenameDirectory(folder, moved) == 0);
@@ -76,16 +135,42 @@ int main(void) {
 
   RegDeleteKeyA(HKEY_CURRENT_USER, subkey);
   DeleteFileA(hive);
-  snprintf(data, sizeof data, "%s\\data.bin", moved);
+  Join(data, moved, "\\data.bin");
   DeleteFileA(data);
   RemoveDirectoryA(moved);
 
-  printf("%s consumer: every export called, %d failed checks\n",
 #ifdef __cplusplus
-         "C++",
+  Print("C++ consumer: every export called, ");
 #else
-         "C",
+  Print("C consumer: every export called, ");
 #endif
-         failures);
+  PrintNumber(checks);
+  Print(" checks, ");
+  PrintNumber(failures);
+  Print(" failed\n");
   return failures != 0;
 }
+
+#ifdef QMIS_CONSUMER_ENTRY
+/* Built without a C runtime: the process starts here, and the copies the
+ * compiler makes for the arrays above need a memcpy. */
+#include <stddef.h>
+#ifdef __cplusplus
+extern "C" {
+#endif
+void* memcpy(void* to, const void* from, size_t count) {
+  char* out = (char*)to;
+  const char* in = (const char*)from;
+  while (count-- > 0) *out++ = *in++;
+  return to;
+}
+void QMIS_CONSUMER_ENTRY(void);
+#ifdef __cplusplus
+}
+#endif
+void QMIS_CONSUMER_ENTRY(void) {
+  ExitProcess((unsigned int)RunConsumer());
+}
+#else
+int main(void) { return RunConsumer(); }
+#endif

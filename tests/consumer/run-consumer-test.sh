@@ -1,16 +1,84 @@
 #!/usr/bin/env bash
-# Installs the SDK from the build tree, builds the consumer project against
-# it, and runs its C and C++ programs under Wine.
+# The release as an installer author takes it: `make dist`'s archive is
+# unpacked, the shipped DLL's header checked, and the consumer program built
+# against the unpacked tree by three toolchains, then run under Wine:
+#   1. mingw-w64 GCC, through find_package(qmis 2.0) (C and C++);
+#   2. clang for i686-w64-windows-gnu with lld, as llvm-mingw builds,
+#      linking lib/libQMIS.dll.a (C and C++);
+#   3. clang for i686-pc-windows-msvc (Microsoft's ABI, _MSC_VER defined),
+#      linked by lld-link against lib/QMIS.lib, with no C runtime and no
+#      Windows SDK (C and C++).
 set -euo pipefail
 source_dir=$1
 build=$2
-sdk=$build/sdk-install
-cmake --install "$build" --prefix "$sdk" >/dev/null
-cmake -S "$source_dir/tests/consumer" -B "$build/consumer" \
-  -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-i686.cmake" \
-  -DCMAKE_PREFIX_PATH="$sdk" >/dev/null
-cmake --build "$build/consumer" >/dev/null
-cp "$sdk/bin/QMIS.dll" "$build/consumer/"
-for program in consumer_c consumer_cpp; do
-  WINEDEBUG=-all wine "$build/consumer/$program.exe"
+out=$build/consumer
+: "${WINEPREFIX:?run it through CTest, which sets WINEPREFIX}"
+export WINEDEBUG=-all
+
+rm -rf "$out"
+release=$(bash "$source_dir/tests/support/unpack-release.sh" "$build" "$out/unpacked")
+mkdir -p "$out/run"
+echo "unpacked: ${release#"$out/unpacked/"}"
+
+failures=0
+fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
+
+# The shipped DLL: small, versioned, hardened, and the build's exports and
+# imports exactly.
+dll=$release/bin/QMIS.dll
+headers=$(i686-w64-mingw32-objdump -p "$dll")
+size=$(stat -c %s "$dll")
+[ "$size" -le 65536 ] || fail "QMIS.dll is $size bytes, over 64 KiB"
+for flag in DYNAMIC_BASE NX_COMPAT NO_SEH; do
+  grep -qw "$flag" <<<"$headers" || fail "QMIS.dll lacks $flag"
 done
+i686-w64-mingw32-objdump -h "$dll" | grep -qw .rsrc || fail "QMIS.dll has no resource section"
+names() { i686-w64-mingw32-objdump -p "$1" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk '{print $NF}' | sort; }
+imports() { i686-w64-mingw32-objdump -p "$1" | awk '/DLL Name:/ {print tolower($3)}' | sort; }
+[ "$(names "$dll")" = "$(names "$build/bin/QMIS.dll")" ] || fail "exports differ from the build's"
+[ "$(names "$dll" | grep -c .)" -eq 24 ] || fail "export table does not hold the 23 names"
+[ "$(imports "$dll")" = "$(printf 'advapi32.dll\nkernel32.dll\nmsvcrt.dll\nuser32.dll')" ] || fail "imports: $(imports "$dll" | tr '\n' ' ')"
+gdb -batch -ex "file $dll" -ex "info line qmis::GetCopyFileSize" 2>&1 | grep -q "directory_size.cpp" ||
+  fail "gdb finds no debug information through the debug link"
+cp "$dll" "$out/run/"
+
+# 1. GCC, with find_package.
+cmake -S "$source_dir/tests/consumer" -B "$out/gcc" \
+  -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/mingw-i686.cmake" -DCMAKE_PREFIX_PATH="$release" >/dev/null
+cmake --build "$out/gcc" >/dev/null
+cp "$out/gcc/consumer_c.exe" "$out/run/gcc_c.exe"
+cp "$out/gcc/consumer_cpp.exe" "$out/run/gcc_cpp.exe"
+
+# 2. clang, GNU ABI. Debian's clang does not find the posix-threaded mingw
+#    GCC's own folder (libgcc) by itself.
+libgcc=$(dirname "$(i686-w64-mingw32-gcc-posix -print-libgcc-file-name)")
+gnu=(--target=i686-w64-windows-gnu -fuse-ld=lld -static -L"$libgcc" -Wall -Wextra -Werror -I"$release/include")
+clang "${gnu[@]}" -std=c99 "$source_dir/tests/consumer/consumer.c" "$release/lib/libQMIS.dll.a" -o "$out/run/clang_gnu_c.exe"
+clang++ "${gnu[@]}" -std=c++20 "$source_dir/tests/consumer/consumer.cpp" "$release/lib/libQMIS.dll.a" -o "$out/run/clang_gnu_cpp.exe"
+
+# 3. clang, Microsoft's ABI, and lld-link.
+msvc=(--target=i686-pc-windows-msvc -fms-extensions -fms-compatibility -Wall -Wextra -Werror
+      -DQMIS_NO_WINDOWS_H -DQMIS_CONSUMER_ENTRY=ConsumerStart -I"$release/include" -I"$source_dir/tests/consumer" -c)
+clang "${msvc[@]}" -x c "$source_dir/tests/consumer/consumer.c" -o "$out/msvc_c.obj"
+clang "${msvc[@]}" -x c++ -std=c++20 "$source_dir/tests/consumer/consumer.cpp" -o "$out/msvc_cpp.obj"
+for variant in c cpp; do
+  llvm-nm "$out/msvc_$variant.obj" | grep -q " U _QMSetup_GetVersionNum@4" ||
+    fail "the Microsoft-ABI object does not name _QMSetup_GetVersionNum@4"
+  lld-link /nologo /safeseh:no /nodefaultlib /entry:ConsumerStart /subsystem:console \
+    /out:"$out/run/msvc_$variant.exe" "$out/msvc_$variant.obj" "$release/lib/QMIS.lib" \
+    /usr/i686-w64-mingw32/lib/libkernel32.a /usr/i686-w64-mingw32/lib/libadvapi32.a
+done
+llvm-nm "$out/msvc_cpp.obj" | grep -q " U ?RegisterAutoInsertTag@@YGXPAD@Z" ||
+  fail "Microsoft's C++ decoration of RegisterAutoInsertTag is not its export name"
+
+for program in gcc_c gcc_cpp clang_gnu_c clang_gnu_cpp msvc_c msvc_cpp; do
+  echo -n "$program: "
+  wine "$out/run/$program.exe" </dev/null || fail "$program"
+done
+
+# The tools find the DLL in ..\bin, as the release lays them out.
+wine "$release/tools/qmis-inspect.exe" --product "No Such Product" </dev/null >"$out/inspect.txt" || true
+grep -q "Registry view:" "$out/inspect.txt" || fail "qmis-inspect from the release: $(head -c 200 "$out/inspect.txt")"
+
+[ $failures -eq 0 ] && echo "release consumers: all passed" || echo "release consumers: $failures failed"
+[ $failures -eq 0 ]

@@ -14,6 +14,17 @@ inline std::string ProgramFolder() {
   return full.substr(0, full.find_last_of('\\') + 1);
 }
 
+// Loads QMIS.dll from the program's own folder or, as the release lays the
+// tools out (tools\ beside bin\), from ..\bin.
+inline HMODULE LoadCompanionLibrary() {
+  for (const char* place : {"", "..\\bin\\"}) {
+    const std::string path = ProgramFolder() + place + "QMIS.dll";
+    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
+    return LoadLibraryA(path.c_str());
+  }
+  return nullptr;
+}
+
 // Starts `commandLine` (exactly as given) and waits for it: CreateProcessA,
 // WaitForSingleObject, GetExitCodeProcess. Returns the exit code, or the
 // error of the start.

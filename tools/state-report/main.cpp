@@ -4,7 +4,7 @@
 //   qmis-inspect.exe [--json] [--product NAME]
 //
 // Exit status: 0 consistent, 1 inconsistencies found, 2 bad usage (or
-// QMIS.dll not found beside the program).
+// QMIS.dll not found beside the program or in ..\bin).
 #include <windows.h>
 
 #include <cstdio>
@@ -37,11 +37,11 @@ int main(int argc, char** argv) {
       return Usage();
     }
   }
-  HMODULE library = LoadLibraryA((ProgramFolder() + "QMIS.dll").c_str());
+  HMODULE library = LoadCompanionLibrary();
   auto removeSpaces = reinterpret_cast<decltype(&QMSetup_RemoveSpaces)>(
       reinterpret_cast<void*>(library ? GetProcAddress(library, "QMSetup_RemoveSpaces") : nullptr));
   if (removeSpaces == nullptr) {
-    std::fputs("qmis-inspect: QMIS.dll is not beside the program\n", stderr);
+    std::fputs("qmis-inspect: QMIS.dll is neither beside the program nor in ..\\bin\n", stderr);
     return 2;
   }
   const QmisState state = ReadQmisState(product, removeSpaces);

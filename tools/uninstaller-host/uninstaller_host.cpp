@@ -3,7 +3,8 @@
 //
 //   qmis-uninstall-host.exe [-y] -f"<script>" [-z<product key>]
 //
-// It loads QMIS.dll from its own folder, calls UninstInitialize(0, 0, 0)
+// It loads QMIS.dll from its own folder (or ..\bin, as the release lays
+// it out), calls UninstInitialize(0, 0, 0)
 // before its own work (the steps of the uninstall script), then
 // UninstUnInitialize(0, 0, 0), and exits 0 unless the script says otherwise.
 // It shows no window and asks nothing; -y (silent) is accepted as it always
@@ -53,7 +54,7 @@ int main() {
   const std::string scriptPath = OptionArgument(commandLine, "-f");
   const ULONGLONG started = Now();
 
-  HMODULE library = LoadLibraryA((ProgramFolder() + "QMIS.dll").c_str());
+  HMODULE library = LoadCompanionLibrary();
   if (library == nullptr) return 2;
   auto initialize = reinterpret_cast<Hook>(reinterpret_cast<void*>(GetProcAddress(library, "UninstInitialize")));
   auto uninitialize = reinterpret_cast<Hook>(reinterpret_cast<void*>(GetProcAddress(library, "UninstUnInitialize")));
