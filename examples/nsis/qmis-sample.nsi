@@ -1,8 +1,9 @@
 ; A sample product's installer and uninstaller that use QMIS.dll, as an
-; installer author writes them with Unicode NSIS 3. Strings go to the DLL
-; with the System plug-in's "m" type (ANSI text).
+; installer author writes them with Unicode NSIS 3 and the release's
+; nsis/QMIS.nsh, which has a macro for each export.
 ;
-;   makensis -DQMIS_DLL=<path of QMIS.dll> -DOUT_FILE=<setup.exe> qmis-sample.nsi
+;   makensis "-X!addincludedir <folder of QMIS.nsh>" -DQMIS_DLL=<path of QMIS.dll>
+;            -DOUT_FILE=<setup.exe> qmis-sample.nsi
 ;   qmis-sample-setup.exe /S
 ;
 ; Optional defines make the other products of the demo from the same script:
@@ -15,10 +16,9 @@
 ; script for an uninstaller host that calls UninstInitialize
 ; (tools/uninstaller-host).
 ;
-; The four decorated exports (their names begin with "?") are resolved with
-; GetProcAddress and called through the address: System::Call does not reach
-; them when the name is written in the call itself.
 Unicode true
+!include "QMIS.nsh"
+
 !ifndef PRODUCT
   !define PRODUCT "QMIS Sample"
   !define HANDLER "QuillmoorQMISSample"
@@ -35,27 +35,17 @@ ShowInstDetails nevershow
 
 !define UNINSTALL_KEY "SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
 !define EXTENSION ".qmsample"
-!define QMIS "$PLUGINSDIR\QMIS.dll"
-
-; Calls a decorated export of the loaded QMIS.dll with one string.
-!macro CallDecorated NAME ARGUMENT
-  System::Call 'kernel32::GetModuleHandleA(m "QMIS.dll") p .r8'
-  System::Call 'kernel32::GetProcAddress(p r8, m "${NAME}") p .r9'
-  System::Call '::$9(m "${ARGUMENT}")'
-!macroend
 
 Section "Install"
-  ; QMIS.dll goes to the plug-ins folder and is called by its full path.
-  InitPluginsDir
-  SetOutPath $PLUGINSDIR
-  File "/oname=QMIS.dll" "${QMIS_DLL}"
+  ; QMIS.dll goes to the plug-ins folder, where the macros call it.
+  ${QMIS_Extract} "${QMIS_DLL}"
 
   ; The size estimate of what will be copied.
-  System::Call '${QMIS}::QMSetup_GetCopyFileSize(m "$PLUGINSDIR") i .r0'
+  ${QMIS_GetCopyFileSize} "$PLUGINSDIR" $0
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedBytes" $0
 
   ; Renames scheduled by others are parked while the files are copied.
-  System::Call '${QMIS}::QMSetup_BackupPendingFileRename() i .r7'
+  ${QMIS_BackupPendingFileRename} $7
   SetOutPath $INSTDIR
   File "/oname=QMIS.dll" "${QMIS_DLL}"
   FileOpen $1 "$INSTDIR\readme.txt" w
@@ -63,10 +53,10 @@ Section "Install"
   FileClose $1
   WriteUninstaller "$INSTDIR\uninstall.exe"
   StrCmp $7 1 0 +2
-    System::Call '${QMIS}::QMSetup_RestorePendingFileRename() i .r7'
+    ${QMIS_RestorePendingFileRename} $7
 
   ; A key shared with the maker's other products, claimed with this product's bits.
-  System::Call '${QMIS}::QMSetup_SetRefcountedKey(m "${PRODUCT}", m "Shared\Sample", i ${BITS}) i .r0'
+  ${QMIS_SetRefcountedKey} "${PRODUCT}" "Shared\Sample" ${BITS} $0
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "ClaimResult" $0
   WriteRegStr HKLM "SOFTWARE\Quillmoor\Shared\Sample\Settings" "Theme" "dark"
 
@@ -101,11 +91,11 @@ Section "Install"
 
   ; The Audio-CD AutoPlay default: the verb first, then the takeover.
   WriteRegStr HKCR "AudioCD\shell\${HANDLER}\command" "" '"$INSTDIR\sample.exe" /cd'
-  !insertmacro CallDecorated "?RegisterAutoInsertTag@@YGXPAD@Z" "${PRODUCT}"
+  ${QMIS_RegisterAutoInsertTag} "${PRODUCT}"
 !endif
 
   ; A helper program, run silently for its exit code.
-  System::Call '${QMIS}::QMSetup_SilentRunExternalWait(m "cmd.exe /c exit 3010", m .r1) i .r0'
+  ${QMIS_SilentRunExternalWait} "cmd.exe /c exit 3010" $1 $0
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "HelperExitCode" $0
 
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
@@ -117,10 +107,10 @@ Section "Uninstall"
   CopyFiles /SILENT "$INSTDIR\QMIS.dll" "$PLUGINSDIR"
   SetOutPath $PLUGINSDIR
 
-  System::Call '${QMIS}::QMSetup_RemoveRefcountedKeys(m "${PRODUCT}") i .r0'
-  !insertmacro CallDecorated "?UnregisterExtensions@@YGXPAD@Z" "${PRODUCT}"
-  !insertmacro CallDecorated "?UnregisterAutoInsertTag@@YGXPAD@Z" "${PRODUCT}"
-  System::Call '${QMIS}::QmUninstall_KeyClean(p 0x80000002, m "SOFTWARE\Quillmoor") i .r0'
+  ${QMIS_RemoveRefcountedKeys} "${PRODUCT}" $0
+  ${QMIS_UnregisterExtensions} "${PRODUCT}"
+  ${QMIS_UnregisterAutoInsertTag} "${PRODUCT}"
+  ${QMIS_KeyClean} ${QMIS_HKLM} "SOFTWARE\Quillmoor" $0
 
   Delete "$INSTDIR\QMIS.dll"
   Delete "$INSTDIR\readme.txt"

@@ -5,6 +5,7 @@
 set -uo pipefail
 source_dir=$1
 build=$2
+: "${WINEPREFIX:?run it through CTest, which sets WINEPREFIX}"
 export WINEDEBUG=-all
 setup=$build/examples/qmis-sample-setup.exe
 mkdir -p "$build/examples"
@@ -25,8 +26,14 @@ query() { wine reg query "$@" 2>/dev/null | tr -d '\r'; }
 has() { query "${@:2}" | grep -q -- "$1"; }
 missing() { ! wine reg query "$@" >/dev/null 2>&1; }
 
-makensis -V2 -DQMIS_DLL="$build/bin/QMIS.dll" -DOUT_FILE="$setup" \
-  "$source_dir/examples/nsis/qmis-sample.nsi" || { echo "makensis failed"; exit 1; }
+# Built as an author builds it: with the DLL and QMIS.nsh of the release.
+release=$(bash "$source_dir/tests/support/unpack-release.sh" "$build" "$build/examples/release")
+nsis() {  # nsis SCRIPT OUT
+  makensis -V2 "-X!addincludedir $release/nsis" -DQMIS_DLL="$release/bin/QMIS.dll" -DOUT_FILE="$2" "$1" ||
+    { echo "makensis failed on $1"; exit 1; }
+}
+nsis "$source_dir/examples/nsis/qmis-sample.nsi" "$setup"
+nsis "$source_dir/tests/examples/qmis-nsh-test.nsi" "$build/examples/qmis-nsh-test.exe"
 
 uninstall_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\QMIS Sample'
 # What stood before the installer: an AutoPlay verb and a file type.
@@ -60,6 +67,31 @@ check "no saved type left" missing 'HKCR\.qmsample' /v QmPrevious
 check "product file type deleted" missing 'HKCR\QuillmoorQMISSampleFile.qmsample'
 check "AutoPlay verb deleted" missing 'HKCR\AudioCD\shell\QuillmoorQMISSample'
 check "uninstall entry gone" missing "$uninstall_key"
+
+# Every macro of QMIS.nsh, each once.
+wine "$build/examples/qmis-nsh-test.exe"
+check "macro test exits 0" test $? -eq 0
+out='HKLM\SOFTWARE\QmisNshTest'
+recorded() { query "$out" /v "$1" | awk -v n="$1" '$1 == n { $1 = ""; $2 = ""; sub(/^ +/, ""); print }'; }
+expect() {  # expect VALUE EXPECTED
+  local got
+  got=$(recorded "$1")
+  check "QMIS.nsh $1: '$got', expected '$2'" test "$got" = "$2"
+}
+expect Numbers "1 60 2 0"
+expect Version "2.0.0.60 60"
+expect RemoveSpaces "abc"
+expect Claims "1 1 0"
+expect AutoPlay "QuillmoorQMISNshTest play"
+expect Extensions "txtfile []"
+expect Run "5 text"
+expect Files "10 0 moved"
+expect Hive "1 1 0 swept, hive written"
+renames=$(recorded Renames)
+check "QMIS.nsh renames: '$renames'" test "${renames% *}" = "${renames#* }"
+expect Hooks "0 0"
+expect Registers "kept kept kept"
+wine reg delete "$out" /f >/dev/null 2>&1
 
 wine reg delete 'HKCR\.qmsample' /f >/dev/null 2>&1
 wine reg delete 'HKCR\AudioCD' /f >/dev/null 2>&1

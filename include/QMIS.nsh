@@ -1,0 +1,203 @@
+; QMIS.nsh - QMIS.dll for NSIS 3 scripts (Unicode or ANSI).
+;
+; One macro for each export, with a define of the same name, in the manner
+; of FileFunc.nsh:
+;
+;   !include "QMIS.nsh"
+;   ...
+;   ${QMIS_Extract} "path\to\QMIS.dll"     ; at compile time: into $PLUGINSDIR
+;   ${QMIS_SetRefcountedKey} "Sample Tool" "Shared\Engine" 1 $0
+;
+; The macros call $PLUGINSDIR\QMIS.dll, hand it strings as ANSI text (the
+; System plug-in's "m" type), and leave each result in the variable named
+; last. They change no other variable. The four decorated exports (names
+; beginning with "?") are reached through GetProcAddress, since System::Call
+; does not find them by name.
+;
+; Registry roots for the macros that take one:
+;   ${QMIS_HKCR} ${QMIS_HKCU} ${QMIS_HKLM} ${QMIS_HKU}
+
+!ifndef QMIS_NSH_INCLUDED
+!define QMIS_NSH_INCLUDED
+
+!define QMIS_HKCR 0x80000000
+!define QMIS_HKCU 0x80000001
+!define QMIS_HKLM 0x80000002
+!define QMIS_HKU 0x80000003
+!ifndef QMIS_DLL_PATH
+  !define QMIS_DLL_PATH "$PLUGINSDIR\QMIS.dll"
+!endif
+
+; Copies QMIS.dll (a path on the build machine) into $PLUGINSDIR.
+!define QMIS_Extract "!insertmacro QMIS_Extract"
+!macro QMIS_Extract _DLL
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\QMIS.dll" "${_DLL}"
+!macroend
+
+; Calls a plain export: `${_PROC}` is "Name(params) return", with the
+; parameters taken from the arguments that follow and the result pushed.
+!macro _QMIS_Call _PROC _ARGS _RESULT
+  System::Call `${QMIS_DLL_PATH}::${_PROC}` ${_ARGS}
+  Pop ${_RESULT}
+!macroend
+
+; Calls a decorated export with its string arguments in $0 (and $1); the
+; caller saves and restores them.
+!macro _QMIS_CallDecorated _NAME _PARAMS
+  Push $2
+  System::Call `kernel32::LoadLibraryW(w "${QMIS_DLL_PATH}") p.r2`
+  System::Call `kernel32::GetProcAddress(p r2, m "${_NAME}") p.r2`
+  StrCmp $2 0 +2
+    System::Call `::$2(${_PARAMS})`
+  Pop $2
+!macroend
+
+; --- Module frame ------------------------------------------------------
+
+!define QMIS_DetectDxmedia "!insertmacro QMIS_DetectDxmedia"
+!macro QMIS_DetectDxmedia _RESULT
+  !insertmacro _QMIS_Call "QMSetup_DetectDxmedia() i.s" "" ${_RESULT}
+!macroend
+
+!define QMIS_GetInternalBuildNum "!insertmacro QMIS_GetInternalBuildNum"
+!macro QMIS_GetInternalBuildNum _RESULT
+  !insertmacro _QMIS_Call "QMSetup_GetInternalBuildNum() i.s" "" ${_RESULT}
+!macroend
+
+!define QMIS_GetInternalMajorVerNum "!insertmacro QMIS_GetInternalMajorVerNum"
+!macro QMIS_GetInternalMajorVerNum _RESULT
+  !insertmacro _QMIS_Call "QMSetup_GetInternalMajorVerNum() i.s" "" ${_RESULT}
+!macroend
+
+!define QMIS_GetInternalMinorVerNum "!insertmacro QMIS_GetInternalMinorVerNum"
+!macro QMIS_GetInternalMinorVerNum _RESULT
+  !insertmacro _QMIS_Call "QMSetup_GetInternalMinorVerNum() i.s" "" ${_RESULT}
+!macroend
+
+; _TEXT gets "2.0.0.60", _RESULT the build number.
+!define QMIS_GetVersionNum "!insertmacro QMIS_GetVersionNum"
+!macro QMIS_GetVersionNum _TEXT _RESULT
+  System::Call `${QMIS_DLL_PATH}::QMSetup_GetVersionNum(m.s) i.s`
+  Pop ${_RESULT}
+  Pop ${_TEXT}
+!macroend
+
+; _RESULT gets _TEXT without the spaces in its first _LENGTH bytes.
+!define QMIS_RemoveSpaces "!insertmacro QMIS_RemoveSpaces"
+!macro QMIS_RemoveSpaces _TEXT _LENGTH _RESULT
+  !insertmacro _QMIS_Call "QMSetup_RemoveSpaces(mss, is)" "`${_TEXT}` `${_LENGTH}`" ${_RESULT}
+!macroend
+
+; --- Registry maintenance ----------------------------------------------
+
+!define QMIS_RegSaveKey "!insertmacro QMIS_RegSaveKey"
+!macro QMIS_RegSaveKey _ROOT _SUBKEY _FILE _RESULT
+  !insertmacro _QMIS_Call "QMSetup_RegSaveKey(ps, ms, ms) i.s" "`${_ROOT}` `${_SUBKEY}` `${_FILE}`" ${_RESULT}
+!macroend
+
+!define QMIS_RegRestoreKey "!insertmacro QMIS_RegRestoreKey"
+!macro QMIS_RegRestoreKey _ROOT _SUBKEY _FILE _RESULT
+  !insertmacro _QMIS_Call "QMSetup_RegRestoreKey(ps, ms, ms) i.s" "`${_ROOT}` `${_SUBKEY}` `${_FILE}`" ${_RESULT}
+!macroend
+
+!define QMIS_BackupPendingFileRename "!insertmacro QMIS_BackupPendingFileRename"
+!macro QMIS_BackupPendingFileRename _RESULT
+  !insertmacro _QMIS_Call "QMSetup_BackupPendingFileRename() i.s" "" ${_RESULT}
+!macroend
+
+!define QMIS_RestorePendingFileRename "!insertmacro QMIS_RestorePendingFileRename"
+!macro QMIS_RestorePendingFileRename _RESULT
+  !insertmacro _QMIS_Call "QMSetup_RestorePendingFileRename() i.s" "" ${_RESULT}
+!macroend
+
+!define QMIS_KeyClean "!insertmacro QMIS_KeyClean"
+!macro QMIS_KeyClean _ROOT _SUBKEY _RESULT
+  !insertmacro _QMIS_Call "QmUninstall_KeyClean(ps, ms) i.s" "`${_ROOT}` `${_SUBKEY}`" ${_RESULT}
+!macroend
+
+; --- Shared keys -------------------------------------------------------
+
+!define QMIS_SetRefcountedKey "!insertmacro QMIS_SetRefcountedKey"
+!macro QMIS_SetRefcountedKey _PRODUCT _SHARED_KEY _BITS _RESULT
+  !insertmacro _QMIS_Call "QMSetup_SetRefcountedKey(ms, ms, is) i.s" "`${_PRODUCT}` `${_SHARED_KEY}` `${_BITS}`" ${_RESULT}
+!macroend
+
+!define QMIS_RemoveRefcountedKeys "!insertmacro QMIS_RemoveRefcountedKeys"
+!macro QMIS_RemoveRefcountedKeys _PRODUCT _RESULT
+  !insertmacro _QMIS_Call "QMSetup_RemoveRefcountedKeys(ms) i.s" "`${_PRODUCT}`" ${_RESULT}
+!macroend
+
+; --- Shell cleanup (decorated exports; no result) ----------------------
+
+!define QMIS_RegisterAutoInsertTag "!insertmacro QMIS_RegisterAutoInsertTag"
+!macro QMIS_RegisterAutoInsertTag _PRODUCT
+  Push `${_PRODUCT}`
+  Exch $0
+  !insertmacro _QMIS_CallDecorated "?RegisterAutoInsertTag@@YGXPAD@Z" "m r0"
+  Pop $0
+!macroend
+
+!define QMIS_UnregisterAutoInsertTag "!insertmacro QMIS_UnregisterAutoInsertTag"
+!macro QMIS_UnregisterAutoInsertTag _PRODUCT
+  Push `${_PRODUCT}`
+  Exch $0
+  !insertmacro _QMIS_CallDecorated "?UnregisterAutoInsertTag@@YGXPAD@Z" "m r0"
+  Pop $0
+!macroend
+
+!define QMIS_UnregisterExtensions "!insertmacro QMIS_UnregisterExtensions"
+!macro QMIS_UnregisterExtensions _PRODUCT
+  Push `${_PRODUCT}`
+  Exch $0
+  !insertmacro _QMIS_CallDecorated "?UnregisterExtensions@@YGXPAD@Z" "m r0"
+  Pop $0
+!macroend
+
+; _HANDLER is the product's handler name ("Quillmoor" and the product key
+; without spaces).
+!define QMIS_UnregisterSpecificExtension "!insertmacro QMIS_UnregisterSpecificExtension"
+!macro QMIS_UnregisterSpecificExtension _HANDLER _EXTENSION
+  Push `${_HANDLER}`
+  Push `${_EXTENSION}`
+  Exch $1
+  Exch
+  Exch $0
+  !insertmacro _QMIS_CallDecorated "?UnregisterSpecificExtension@@YGXPAD0@Z" "m r0, m r1"
+  Pop $0
+  Pop $1
+!macroend
+
+; --- Processes and files -----------------------------------------------
+
+; _TEXT gets the system's message text for a failing exit code (else "").
+!define QMIS_SilentRunExternalWait "!insertmacro QMIS_SilentRunExternalWait"
+!macro QMIS_SilentRunExternalWait _COMMAND _TEXT _RESULT
+  System::Call `${QMIS_DLL_PATH}::QMSetup_SilentRunExternalWait(ms, m.s) i.s` `${_COMMAND}`
+  Pop ${_RESULT}
+  Pop ${_TEXT}
+!macroend
+
+!define QMIS_GetCopyFileSize "!insertmacro QMIS_GetCopyFileSize"
+!macro QMIS_GetCopyFileSize _DIRECTORY _RESULT
+  !insertmacro _QMIS_Call "QMSetup_GetCopyFileSize(ms) i.s" "`${_DIRECTORY}`" ${_RESULT}
+!macroend
+
+!define QMIS_RenameDirectory "!insertmacro QMIS_RenameDirectory"
+!macro QMIS_RenameDirectory _EXISTING _RENAMED _RESULT
+  !insertmacro _QMIS_Call "QmRenameDirectory(ms, ms) i.s" "`${_EXISTING}` `${_RENAMED}`" ${_RESULT}
+!macroend
+
+; --- Uninstaller hooks (for an uninstaller host) ------------------------
+
+!define QMIS_UninstInitialize "!insertmacro QMIS_UninstInitialize"
+!macro QMIS_UninstInitialize _RESULT
+  !insertmacro _QMIS_Call "UninstInitialize(i 0, i 0, i 0) i.s" "" ${_RESULT}
+!macroend
+
+!define QMIS_UninstUnInitialize "!insertmacro QMIS_UninstUnInitialize"
+!macro QMIS_UninstUnInitialize _RESULT
+  !insertmacro _QMIS_Call "UninstUnInitialize(i 0, i 0, i 0) i.s" "" ${_RESULT}
+!macroend
+
+!endif ; QMIS_NSH_INCLUDED

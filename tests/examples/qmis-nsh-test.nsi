@@ -1,0 +1,104 @@
+; Calls every macro of QMIS.nsh once, silently, and writes what each gave
+; under HKLM\SOFTWARE\QmisNshTest for nsis-test.sh to read back.
+;
+;   makensis "-X!addincludedir <folder of QMIS.nsh>" -DQMIS_DLL=<QMIS.dll> -DOUT_FILE=<exe> qmis-nsh-test.nsi
+Unicode true
+!include "QMIS.nsh"
+
+Name "QMIS.nsh test"
+OutFile "${OUT_FILE}"
+RequestExecutionLevel admin
+SilentInstall silent
+
+!define OUT "SOFTWARE\QmisNshTest"
+!define PRODUCT "QMIS Nsh Test"
+!define HANDLER "QuillmoorQMISNshTest"
+!define UNINSTALL_KEY "SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
+!macro Record NAME VALUE
+  WriteRegStr HKLM "${OUT}" "${NAME}" "${VALUE}"
+!macroend
+
+Section
+  ${QMIS_Extract} "${QMIS_DLL}"
+  StrCpy $0 "kept"
+  StrCpy $1 "kept"
+  StrCpy $2 "kept"
+
+  ${QMIS_DetectDxmedia} $R0
+  ${QMIS_GetInternalBuildNum} $R1
+  ${QMIS_GetInternalMajorVerNum} $R2
+  ${QMIS_GetInternalMinorVerNum} $R3
+  !insertmacro Record Numbers "$R0 $R1 $R2 $R3"
+  ${QMIS_GetVersionNum} $R0 $R1
+  !insertmacro Record Version "$R0 $R1"
+  ${QMIS_RemoveSpaces} "a b c" 5 $R0
+  !insertmacro Record RemoveSpaces $R0
+
+  ${QMIS_SetRefcountedKey} "${PRODUCT}" "NshTest\Key" 1 $R0
+  ReadRegDWORD $R1 HKLM "SOFTWARE\Quillmoor\NshTest\Key" Refcount
+  ${QMIS_RemoveRefcountedKeys} "${PRODUCT}" $R2
+  !insertmacro Record Claims "$R0 $R1 $R2"
+
+  ; AutoPlay: taken and handed back.
+  WriteRegStr HKCR "AudioCD\shell" "" "play"
+  ${QMIS_RegisterAutoInsertTag} "${PRODUCT}"
+  ReadRegStr $R0 HKCR "AudioCD\shell" ""
+  ${QMIS_UnregisterAutoInsertTag} "${PRODUCT}"
+  ReadRegStr $R1 HKCR "AudioCD\shell" ""
+  !insertmacro Record AutoPlay "$R0 $R1"
+
+  ; Extensions: one from the product's list, one by itself.
+  WriteRegStr HKCR ".qmnsh" "" "${HANDLER}File.qmnsh"
+  WriteRegStr HKCR ".qmnsh" "QmPrevious" "txtfile"
+  WriteRegStr HKLM "${UNINSTALL_KEY}\Extensions" ".qmnsh" ""
+  ${QMIS_UnregisterExtensions} "${PRODUCT}"
+  ReadRegStr $R0 HKCR ".qmnsh" ""
+  WriteRegStr HKCR ".qmnsh2" "" "${HANDLER}File.qmnsh2"
+  ${QMIS_UnregisterSpecificExtension} "${HANDLER}" ".qmnsh2"
+  ReadRegStr $R1 HKCR ".qmnsh2" ""
+  !insertmacro Record Extensions "$R0 [$R1]"
+  DeleteRegKey HKCR ".qmnsh"
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+
+  ${QMIS_SilentRunExternalWait} "cmd.exe /c exit 5" $R0 $R1
+  StrCpy $R2 "text"
+  StrCmp $R0 "" 0 +2
+    StrCpy $R2 "no text"
+  !insertmacro Record Run "$R1 $R2"
+
+  CreateDirectory "$PLUGINSDIR\sized"
+  FileOpen $R0 "$PLUGINSDIR\sized\ten.bin" w
+  FileWrite $R0 "0123456789"
+  FileClose $R0
+  ${QMIS_GetCopyFileSize} "$PLUGINSDIR\sized" $R0
+  ${QMIS_RenameDirectory} "$PLUGINSDIR\sized" "$PLUGINSDIR\moved" $R1
+  StrCpy $R2 "missing"
+  IfFileExists "$PLUGINSDIR\moved\ten.bin" 0 +2
+    StrCpy $R2 "moved"
+  !insertmacro Record Files "$R0 $R1 $R2"
+
+  WriteRegStr HKCU "Software\QmisNshTest\Empty" "" ""
+  DeleteRegValue HKCU "Software\QmisNshTest\Empty" ""
+  ${QMIS_RegSaveKey} ${QMIS_HKCU} "Software\QmisNshTest" "$PLUGINSDIR\nsh.hive" $R0
+  ${QMIS_RegRestoreKey} ${QMIS_HKCU} "Software\QmisNshTest" "$PLUGINSDIR\nsh.hive" $R1
+  ${QMIS_KeyClean} ${QMIS_HKCU} "Software\QmisNshTest" $R2
+  StrCpy $R3 "swept"
+  IfFileExists "$PLUGINSDIR\nsh.hive" 0 +2
+    StrCpy $R3 "swept, hive written"
+  ClearErrors
+  EnumRegKey $R4 HKCU "Software\QmisNshTest" 0
+  StrCmp $R4 "" +2
+    StrCpy $R3 "not swept"
+  !insertmacro Record Hive "$R0 $R1 $R2 $R3"
+  DeleteRegKey HKCU "Software\QmisNshTest"
+
+  ${QMIS_BackupPendingFileRename} $R0
+  ${QMIS_RestorePendingFileRename} $R1
+  !insertmacro Record Renames "$R0 $R1"
+
+  ${QMIS_UninstInitialize} $R0
+  ${QMIS_UninstUnInitialize} $R1
+  !insertmacro Record Hooks "$R0 $R1"
+
+  !insertmacro Record Registers "$0 $1 $2"
+SectionEnd
