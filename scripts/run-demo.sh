@@ -7,9 +7,9 @@ cd "$(dirname "$0")/.."
 build=$PWD/build
 mkdir -p "$build/examples"
 nsi=examples/nsis/qmis-sample.nsi
-makensis -V1 "-X!addincludedir include" -DQMIS_DLL="$build/bin/QMIS.dll" -DOUT_FILE="$build/examples/qmis-sample-setup.exe" \
+makensis -V1 "-X!addincludedir $PWD/include" -DQMIS_DLL="$build/bin/QMIS.dll" -DOUT_FILE="$build/examples/qmis-sample-setup.exe" \
   -DWITH_DEPENDENT "$nsi"
-makensis -V1 "-X!addincludedir include" -DQMIS_DLL="$build/bin/QMIS.dll" -DOUT_FILE="$build/examples/qmis-viewer-setup.exe" \
+makensis -V1 "-X!addincludedir $PWD/include" -DQMIS_DLL="$build/bin/QMIS.dll" -DOUT_FILE="$build/examples/qmis-viewer-setup.exe" \
   -DPRODUCT="QMIS Sample Viewer" -DHANDLER=QuillmoorQMISSampleViewer -DBITS=2 -DNO_SHELL "$nsi"
 
 bash scripts/wine-session.sh start "$build" demo >/dev/null
