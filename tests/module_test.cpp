@@ -49,10 +49,23 @@ std::set<std::string> ImportedDlls(HMODULE module) {
   return dlls;
 }
 
+// The release's stripped copy, build/release/QMIS.dll.
+std::string ShippedDllPath() { return ProgramFolder() + "..\\release\\QMIS.dll"; }
+
+// The shipped DLL mapped as an image that is not run.
+struct ShippedImage {
+  ShippedImage() : handle(LoadLibraryExA(ShippedDllPath().c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE)) {}
+  ~ShippedImage() { if (handle) FreeLibrary(handle); }
+  HMODULE base() const {
+    return reinterpret_cast<HMODULE>(reinterpret_cast<uintptr_t>(handle) & ~uintptr_t{3});
+  }
+  HMODULE handle;
+};
+
 using ModuleFrame = LibraryTest;
 
-TEST_F(ModuleFrame, HeaderIsHardenedAndImportsOnlySystemDlls) {
-  HMODULE module = library().module();
+// The hardening flags, the sections and the imports of a mapped image.
+void ExpectHardened(HMODULE module) {
   auto* nt = AtRva<IMAGE_NT_HEADERS32>(module, AtRva<IMAGE_DOS_HEADER>(module, 0)->e_lfanew);
   const WORD flags = nt->OptionalHeader.DllCharacteristics;
   EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE);
@@ -60,13 +73,22 @@ TEST_F(ModuleFrame, HeaderIsHardenedAndImportsOnlySystemDlls) {
   EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_NO_SEH);
   const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(nt);
   for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++section) {
-    const std::string name(reinterpret_cast<const char*>(section->Name), strnlen(reinterpret_cast<const char*>(section->Name), 8));
+    const std::string name(reinterpret_cast<const char*>(section->Name),
+                           strnlen(reinterpret_cast<const char*>(section->Name), 8));
     const DWORD c = section->Characteristics;
     EXPECT_FALSE((c & IMAGE_SCN_MEM_WRITE) && (c & IMAGE_SCN_MEM_EXECUTE)) << name;
     EXPECT_FALSE((c & IMAGE_SCN_MEM_WRITE) && (c & IMAGE_SCN_MEM_SHARED)) << name;
   }
   EXPECT_EQ(ImportedDlls(module),
             (std::set<std::string>{"advapi32.dll", "kernel32.dll", "msvcrt.dll", "user32.dll"}));
+}
+
+TEST_F(ModuleFrame, HeaderIsHardenedAndImportsOnlySystemDlls) {
+  ExpectHardened(library().module());
+  const ShippedImage shipped;
+  ASSERT_NE(shipped.handle, nullptr);
+  SCOPED_TRACE("the release's stripped copy");
+  ExpectHardened(shipped.base());
 }
 
 TEST_F(ModuleFrame, ExportDirectoryHoldsExactlyTheTwentyThreeNames) {
@@ -125,27 +147,26 @@ TEST_F(ModuleFrame, VersionTextIsNineBytesExactly) {
   EXPECT_EQ(api().GetVersionNum(nullptr), 60);
 }
 
-// The version resource, read back as an installer reads it, against the
-// version exports.
-TEST_F(ModuleFrame, VersionResourceMatchesTheVersionExports) {
-  char path[MAX_PATH];
-  ASSERT_GT(GetModuleFileNameA(library().module(), path, MAX_PATH), 0u);
+// The version resource of the DLL at `path`, read back as an installer reads
+// it, against the version exports.
+void ExpectVersionResource(const Exports& api, const std::string& path) {
+  SCOPED_TRACE(path);
   DWORD unused = 0;
-  std::vector<char> info(GetFileVersionInfoSizeA(path, &unused));
+  std::vector<char> info(GetFileVersionInfoSizeA(path.c_str(), &unused));
   ASSERT_FALSE(info.empty());
-  ASSERT_TRUE(GetFileVersionInfoA(path, 0, static_cast<DWORD>(info.size()), info.data()));
+  ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, static_cast<DWORD>(info.size()), info.data()));
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT length = 0;
   ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
-  const DWORD high = MAKELONG(api().GetInternalMinorVerNum(), api().GetInternalMajorVerNum());
-  const DWORD low = MAKELONG(api().GetInternalBuildNum(), 0);
+  const DWORD high = MAKELONG(api.GetInternalMinorVerNum(), api.GetInternalMajorVerNum());
+  const DWORD low = MAKELONG(api.GetInternalBuildNum(), 0);
   EXPECT_EQ(fixed->dwFileVersionMS, high);
   EXPECT_EQ(fixed->dwFileVersionLS, low);
   EXPECT_EQ(fixed->dwProductVersionMS, high);
   EXPECT_EQ(fixed->dwProductVersionLS, low);
   EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
   char version[16];
-  EXPECT_EQ(static_cast<DWORD>(api().GetVersionNum(version)), low);
+  EXPECT_EQ(static_cast<DWORD>(api.GetVersionNum(version)), low);
   const std::pair<const char*, std::string> strings[] = {
       {"FileVersion", version},        {"ProductVersion", version}, {"OriginalFilename", "QMIS.dll"},
       {"InternalName", "QMIS"},        {"ProductName", "QMIS"},     {"CompanyName", "Quillmoor"},
@@ -156,6 +177,13 @@ TEST_F(ModuleFrame, VersionResourceMatchesTheVersionExports) {
     ASSERT_TRUE(VerQueryValueA(info.data(), query.c_str(), reinterpret_cast<void**>(&text), &length)) << name;
     EXPECT_EQ(std::string(text), expected) << name;
   }
+}
+
+TEST_F(ModuleFrame, VersionResourceMatchesTheVersionExports) {
+  char built[MAX_PATH];
+  ASSERT_GT(GetModuleFileNameA(library().module(), built, MAX_PATH), 0u);
+  ExpectVersionResource(api(), built);
+  ExpectVersionResource(api(), ShippedDllPath());
 }
 
 }  // namespace
