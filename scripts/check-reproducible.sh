@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the release twice from clean clones of HEAD in two different
 # folders and checks that QMIS.dll, its debug file, the zip and SHA256SUMS
-# come out the same to the bit.
+# come out the same to the bit; then that a tree with an uncommitted change
+# names its archive -dirty.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/qmis-repro.XXXXXX")
@@ -31,5 +32,14 @@ else
   status=1
 fi
 echo "sha256: $(cat "$work/a/build/dist/SHA256SUMS")"
-[ $status -eq 0 ] && echo "reproducible: 2 builds, 1 result" || echo "not reproducible"
+
+echo "# an uncommitted change" >>"$work/a/README.md"
+(cd "$work/a" && cmake --build --preset default --target dist >/dev/null)
+if [ -e "$work/a/build/dist/${zip_a%.zip}-dirty.zip" ] && grep -q -- "-dirty.zip" "$work/a/build/dist/SHA256SUMS"; then
+  echo "dirty tree: ${zip_a%.zip}-dirty.zip"
+else
+  echo "DIRTY TREE NOT MARKED: $(ls "$work/a/build/dist")"
+  status=1
+fi
+[ $status -eq 0 ] && echo "reproducible: 2 builds, 1 result; a dirty tree is marked" || echo "not reproducible"
 exit $status
