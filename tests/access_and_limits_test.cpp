@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -205,11 +206,22 @@ TEST_F(AccessAndLimits, ListEntriesOfExactly260BytesAreReadAnd261AreNot) {
   SetValue(HKEY_LOCAL_MACHINE, entry_ + "\\RefcountList", claim259, Dword(1));
   SetValue(HKEY_LOCAL_MACHINE, entry_ + "\\RefcountList", claim260, Dword(1));
   CreateKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor");
+  SetValue(HKEY_LOCAL_MACHINE, entry_ + "\\Extensions", "." + sandbox_.Unique("ext"), Sz(""));
   std::string line = "C:\\host.exe -f\"x\" -z" + product_;
   hook().Replace("GetCommandLineA", [&](const uint32_t*) {
     return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(line.c_str()));
   });
+  // What each walk offers: name bytes / data bytes, taken before the call.
+  std::set<std::string> capacities;
+  hook().Replace("RegEnumValueA", [&](const uint32_t* a) -> uint32_t {
+    const auto* data = reinterpret_cast<const DWORD*>(a[7]);
+    capacities.insert(std::to_string(*reinterpret_cast<const DWORD*>(a[3])) + "/" +
+                      (data ? std::to_string(*data) : "none"));
+    return hook().CallReal("RegEnumValueA", a);
+  });
   api().UninstInitialize(0, 0, 0);
+  // Extensions and Dependents read 260 bytes of text, RefcountList 4 of bits.
+  EXPECT_EQ(capacities, (std::set<std::string>{"260/260", "260/4"}));
   EXPECT_TRUE(FileLookedAt(file259));
   EXPECT_FALSE(FileLookedAt(file260));
   EXPECT_TRUE(FileLookedAt(dir / "a"));
