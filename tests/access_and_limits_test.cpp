@@ -67,11 +67,12 @@ class AccessAndLimits : public LibraryTest {
     std::string handler = handler_;
     api().UnregisterSpecificExtension(handler.data(), extension.data());
   }
-  void Run(const std::function<void(std::string&)>& call) {
-    std::string product = product_;
-    call(product);
+  // A writable copy of the product key, as the exports take it.
+  char* Product() {
+    argument_ = product_;
+    return argument_.data();
   }
-  std::string product_, entry_, handler_;
+  std::string product_, entry_, handler_, argument_;
 };
 
 TEST_F(AccessAndLimits, EveryOpenAsksExactlyTheRightsItsOperationNeeds) {
@@ -98,16 +99,16 @@ TEST_F(AccessAndLimits, EveryOpenAsksExactlyTheRightsItsOperationNeeds) {
     std::vector<std::string> opens;  // as Opens() gives them
   };
   const std::vector<Case> cases = {
-      {"claim", [&] { Run([&](std::string& p) { api().SetRefcountedKey(p.data(), sharedArg.data(), 1); }); },
+      {"claim", [&] { api().SetRefcountedKey(Product(), sharedArg.data(), 1); },
        {"create " + entry_ + "\\RefcountList all", "create SOFTWARE\\Quillmoor\\" + shared + " all"}},
-      {"release", [&] { Run([&](std::string& p) { api().RemoveRefcountedKeys(p.data()); }); },
+      {"release", [&] { api().RemoveRefcountedKeys(Product()); },
        {"open " + entry_ + " all", "open " + entry_ + "\\RefcountList read", "open RefcountList read",
         "open SOFTWARE\\Quillmoor all", "open " + shared + " all", "open " + shared + " read"}},
-      {"take AutoPlay", [&] { Run([&](std::string& p) { api().RegisterAutoInsertTag(p.data()); }); },
+      {"take AutoPlay", [&] { api().RegisterAutoInsertTag(Product()); },
        {"open " + kShell + " all"}},
-      {"hand back AutoPlay", [&] { Run([&](std::string& p) { api().UnregisterAutoInsertTag(p.data()); }); },
+      {"hand back AutoPlay", [&] { api().UnregisterAutoInsertTag(Product()); },
        {"open " + handler_ + " read", "open " + kShell + " all"}},
-      {"hand back extensions", [&] { Run([&](std::string& p) { api().UnregisterExtensions(p.data()); }); },
+      {"hand back extensions", [&] { api().UnregisterExtensions(Product()); },
        {"open " + ext + " all", "open " + entry_ + "\\Extensions read", "open " + fileType + " all",
         "open " + fileType + " read"}},
       {"sweep", [&] { api().KeyClean(HKEY_LOCAL_MACHINE, sweptArg.data()); },
@@ -152,14 +153,14 @@ TEST_F(AccessAndLimits, TextValuesOfExactly260BytesAreReadAnd261AreNot) {
   };
   const std::vector<Reader> readers = {
       {"AutoPlay default, taken", [&](size_t n) { SetValue(HKEY_CLASSES_ROOT, kShell, "", Text(n)); },
-       [&] { Run([&](std::string& p) { api().RegisterAutoInsertTag(p.data()); }); },
+       [&] { api().RegisterAutoInsertTag(Product()); },
        [&] { return ReadValue(HKEY_CLASSES_ROOT, kShell, "QmPrevious").has_value(); }},
       {"AutoPlay saved verb, handed back",
        [&](size_t n) {
          SetValue(HKEY_CLASSES_ROOT, kShell, "", Sz(handler_));
          SetValue(HKEY_CLASSES_ROOT, kShell, "QmPrevious", Text(n));
        },
-       [&] { Run([&](std::string& p) { api().UnregisterAutoInsertTag(p.data()); }); },
+       [&] { api().UnregisterAutoInsertTag(Product()); },
        [&] { return !ReadValue(HKEY_CLASSES_ROOT, kShell, "QmPrevious").has_value(); }},
       // Unreadable, the extension's default counts as the product's own.
       {"extension default",
@@ -237,8 +238,8 @@ TEST_F(AccessAndLimits, SavedDefaultKeepsTheByteCountRead) {
     SetValue(HKEY_CLASSES_ROOT, kShell, "", stored);
     const DWORD size = static_cast<DWORD>(ReadValue(HKEY_CLASSES_ROOT, kShell, "")->bytes.size());
     hook().ClearLog();
-    Run([&](std::string& p) { api().RegisterAutoInsertTag(p.data()); });
-    Run([&](std::string& p) { api().UnregisterAutoInsertTag(p.data()); });
+    api().RegisterAutoInsertTag(Product());
+    api().UnregisterAutoInsertTag(Product());
     std::vector<std::string> writes;
     for (const Call& call : hook().Calls("RegSetValueExA")) writes.push_back(call.strings[1] + ":" + std::to_string(call.args[5]));
     EXPECT_EQ(writes, (std::vector<std::string>{"QmPrevious:" + std::to_string(size),
