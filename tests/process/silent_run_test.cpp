@@ -6,6 +6,7 @@
 #include <string>
 
 #include "library_test.h"
+#include "temp_dir.h"
 
 namespace qmis_test {
 namespace {
@@ -144,20 +145,17 @@ TEST_F(SilentRun, RebootRequiredIsSuccessWhateverTheSystemWouldSay) {
 // The child is started with a neutral STARTUPINFO: no flags, so its own
 // defaults (and its show state) hold.
 TEST_F(SilentRun, ChildSeesANeutralStartupInfo) {
-  char trace[MAX_PATH];
-  GetTempPathA(MAX_PATH, trace);
-  std::strcat(trace, "qmis_startup_trace.log");
-  DeleteFileA(trace);
-  SetEnvironmentVariableA("QMIS_TEST_CHILD_TRACE", trace);
+  TempDir dir;
+  const std::string trace = dir / "startup.log";
+  SetEnvironmentVariableA("QMIS_TEST_CHILD_TRACE", trace.c_str());
   char text[300];
   EXPECT_EQ(Run("0", text), 0u);
   SetEnvironmentVariableA("QMIS_TEST_CHILD_TRACE", nullptr);
   char line[512] = "";
-  if (FILE* in = std::fopen(trace, "r")) {
+  if (FILE* in = std::fopen(trace.c_str(), "r")) {
     std::fgets(line, sizeof line, in);
     std::fclose(in);
   }
-  DeleteFileA(trace);
   EXPECT_EQ(std::string(line).rfind("flags=0 show=0 ", 0), 0u) << line;
 }
 

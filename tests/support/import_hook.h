@@ -25,7 +25,8 @@ namespace qmis_test {
   X(OpenProcessToken) X(LookupPrivilegeValueA) X(AdjustTokenPrivileges)                    \
   X(GetCurrentProcess) X(CloseHandle) X(CreateProcessA) X(WaitForSingleObject)             \
   X(GetExitCodeProcess) X(FormatMessageA) X(GetCommandLineA) X(FindFirstFileA)             \
-  X(FindNextFileA) X(FindFirstFileW) X(FindNextFileW) X(MultiByteToWideChar) X(FindClose) X(CreateFileA) X(MoveFileA) X(GetFileAttributesA)          \
+  X(FindNextFileA) X(FindFirstFileW) X(FindNextFileW) X(MultiByteToWideChar) X(FindClose)   \
+  X(CreateFileA) X(MoveFileA) X(GetFileAttributesA)                                        \
   X(GlobalAlloc) X(GlobalLock) X(GlobalUnlock) X(GlobalFree) X(LocalFree)                  \
   X(lstrcmpA) X(lstrcmpiA) X(LoadCursorA) X(SetCursor)
 
