@@ -39,23 +39,44 @@ LONG ReadList(HKEY key, const char* name, DWORD limit, ListValue& list) {
   return status;
 }
 
-// The older list without its final zero, then the newer list, in a block of
-// both sizes together (so one zero more than the newer list brought). An
-// empty older list leaves the newer one as it is.
+// Whether `list` begins with `head` without its final zero: the parked
+// list already written at the front of the pending one.
+bool BeginsWithList(const ListValue& list, const ListValue& head) {
+  return head.size > 0 && list.size >= head.size - 1 &&
+         std::memcmp(list.bytes.data(), head.bytes.data(), head.size - 1) == 0;
+}
+
+// Whether `list` ends with the whole of `tail`: the pending list already
+// joined behind the parked one. A list the system wrote begins with a path
+// of its own ("\\??\\..."), which never stands inside another path.
+bool EndsWithList(const ListValue& list, const ListValue& tail) {
+  return tail.size > 0 && list.size >= tail.size &&
+         std::memcmp(list.bytes.data() + list.size - tail.size, tail.bytes.data(), tail.size) == 0;
+}
+
+// The older list without its final zero, then the newer list: one list that
+// ends as the newer one does, with a single empty string. Both hold bytes.
 bool JoinLists(const ListValue& older, const ListValue& newer, GlobalBlock& joined, DWORD& size) {
-  if (older.size == 0) {
-    size = newer.size;
-    joined = GlobalBlock::Allocate(size);
-    if (!joined) return false;
-    std::memcpy(joined.data(), newer.bytes.data(), newer.size);
-    return true;
-  }
-  size = older.size + newer.size;
+  size = older.size - 1 + newer.size;
   joined = GlobalBlock::Allocate(size);
   if (!joined) return false;
-  std::memcpy(joined.data(), older.bytes.data(), older.size);
+  std::memcpy(joined.data(), older.bytes.data(), older.size - 1);
   std::memcpy(joined.data() + older.size - 1, newer.bytes.data(), newer.size);
   return true;
+}
+
+// The list that already holds every entry of both, if one does: when the
+// other is empty, or when a backup or a restore was cut off between its
+// write and its deletion. A restore's write puts the parked list in front
+// of the pending one; a backup's write puts the pending list behind the
+// parked one. Only a list holding every entry of the other, byte for byte
+// and in that place, counts; one that merely shares some entries is joined.
+const ListValue* AlreadyJoined(const ListValue& parked, const ListValue& pending) {
+  if (pending.size == 0) return &parked;
+  if (parked.size == 0) return &pending;
+  if (BeginsWithList(pending, parked)) return &pending;
+  if (EndsWithList(parked, pending)) return &parked;
+  return nullptr;
 }
 
 bool OpenSessionManager(UniqueKey& key) {
@@ -63,8 +84,25 @@ bool OpenSessionManager(UniqueKey& key) {
          ERROR_SUCCESS;
 }
 
-LONG WriteList(HKEY key, const char* name, DWORD type, const char* bytes, DWORD size) {
-  return RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(bytes), size);
+LONG WriteList(HKEY key, const char* name, const ListValue& list) {
+  return RegSetValueExA(key, name, 0, list.type, reinterpret_cast<const BYTE*>(list.bytes.data()),
+                        list.size);
+}
+
+// Writes the parked entries followed by the pending ones as `name`, whose
+// value is `current` (one of the two); nothing is written when it already
+// holds them all. A list for the parked value must stay readable by a
+// restore.
+LONG WriteMerged(HKEY key, const char* name, const ListValue& parked, const ListValue& pending,
+                 const ListValue& current) {
+  if (const ListValue* whole = AlreadyJoined(parked, pending)) {
+    return whole == &current ? ERROR_SUCCESS : WriteList(key, name, *whole);
+  }
+  ListValue merged;
+  merged.type = parked.type;
+  if (!JoinLists(parked, pending, merged.bytes, merged.size)) return ERROR_NOT_ENOUGH_MEMORY;
+  if (&current == &parked && merged.size > kListLimit) return ERROR_MORE_DATA;
+  return WriteList(key, name, merged);
 }
 
 }  // namespace
@@ -81,19 +119,9 @@ int BackupPendingFileRename() {
   ListValue parked;
   const LONG parkedStatus = ReadList(key.get(), kParked, kListLimit, parked);
   if (parkedStatus != ERROR_SUCCESS && parkedStatus != ERROR_FILE_NOT_FOUND) return 0;
-
-  if (!parked.present) {
-    if (WriteList(key.get(), kParked, pending.type, pending.bytes.data(), pending.size) !=
-        ERROR_SUCCESS) {
-      return 0;
-    }
-  } else {
-    GlobalBlock joined;
-    DWORD size = 0;
-    if (!JoinLists(parked, pending, joined, size) || size > kListLimit) return 0;
-    const DWORD type = parked.size == 0 ? pending.type : parked.type;
-    if (WriteList(key.get(), kParked, type, joined.data(), size) != ERROR_SUCCESS) return 0;
-  }
+  const LONG written = parked.present ? WriteMerged(key.get(), kParked, parked, pending, parked)
+                                      : WriteList(key.get(), kParked, pending);
+  if (written != ERROR_SUCCESS) return 0;
 
   if (RegDeleteValueA(key.get(), kPending) != ERROR_SUCCESS) return 0;
   return 1;
@@ -110,21 +138,7 @@ int RestorePendingFileRename() {
   const LONG pendingStatus = ReadList(key.get(), kPending, MAXDWORD, pending);
   if (pendingStatus != ERROR_SUCCESS && pendingStatus != ERROR_FILE_NOT_FOUND) return 0;
 
-  if (pending.present && parked.size == 0) {
-    RegDeleteValueA(key.get(), kParked);
-    return 1;
-  }
-
-  GlobalBlock merged;
-  DWORD size = parked.size;
-  if (pending.present) {
-    if (!JoinLists(parked, pending, merged, size)) return 0;
-  } else {
-    merged = GlobalBlock::Allocate(size);
-    if (!merged) return 0;
-    std::memcpy(merged.data(), parked.bytes.data(), parked.size);
-  }
-  if (WriteList(key.get(), kPending, parked.type, merged.data(), size) != ERROR_SUCCESS) return 0;
+  if (WriteMerged(key.get(), kPending, parked, pending, pending) != ERROR_SUCCESS) return 0;
   RegDeleteValueA(key.get(), kParked);
   return 1;
 }

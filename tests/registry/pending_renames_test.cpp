@@ -3,8 +3,11 @@
 #include <gmock/gmock.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "library_test.h"
+#include "programs.h"
 #include "temp_dir.h"
 
 namespace qmis_test {
@@ -75,16 +78,55 @@ TEST_F(PendingRenames, RenameScheduledMeanwhileFollowsTheParkedEntries) {
   EXPECT_EQ(api().RestorePendingFileRename(), 1);
   const RegValue merged = *Get(kPending);
   EXPECT_EQ(merged.type, static_cast<DWORD>(REG_MULTI_SZ));
-  EXPECT_EQ(merged.bytes.size(), kListA.size() + scheduled.bytes.size());
-  EXPECT_EQ(merged.bytes, kListA.substr(0, kListA.size() - 1) + scheduled.bytes + '\0');
+  EXPECT_EQ(merged.bytes, kListA.substr(0, kListA.size() - 1) + scheduled.bytes);
   Put(kPending, std::nullopt);  // never carried out
+}
+
+// The pairs the system carries out at its next start, read as it reads
+// them: a source, then a target, until the first empty source.
+std::vector<std::pair<std::string, std::string>> Pairs(const std::string& list) {
+  std::vector<std::pair<std::string, std::string>> pairs;
+  size_t at = 0;
+  auto next = [&] {
+    const size_t end = std::min(list.find('\0', at), list.size());
+    std::string text = list.substr(at, end - at);
+    at = end + 1;
+    return text;
+  };
+  while (at < list.size()) {
+    std::string source = next();
+    if (source.empty()) break;
+    pairs.emplace_back(source, at < list.size() ? next() : "");
+  }
+  return pairs;
+}
+
+TEST_F(PendingRenames, RenameScheduledAfterAJoiningRestoreIsCarriedOut) {
+  TempDir dir;
+  for (const char* name : {"a", "b", "c"}) dir.File(name, 1);
+  auto schedule = [&](const char* name) {
+    ASSERT_TRUE(MoveFileExA((dir / name).c_str(), (dir / (std::string(name) + "2")).c_str(),
+                            MOVEFILE_DELAY_UNTIL_REBOOT));
+  };
+  schedule("a");
+  ASSERT_EQ(api().BackupPendingFileRename(), 1);
+  schedule("b");
+  ASSERT_EQ(api().RestorePendingFileRename(), 1);
+  schedule("c");
+  const auto pairs = Pairs(Get(kPending)->bytes);
+  ASSERT_EQ(pairs.size(), 3u);
+  EXPECT_THAT(pairs.back().first, ::testing::EndsWith("\\c"));
+
+  // A restart of the prefix carries the list out as a restart of the system does.
+  ASSERT_EQ(RunProgram("wineboot.exe -r").exitCode, 0u);
+  for (const char* name : {"a2", "b2", "c2"}) EXPECT_TRUE(PathExists(dir / name)) << name;
 }
 
 TEST_F(PendingRenames, RestoreWritesTheParkedTypeAndDropsItsLastByte) {
   Put(kParked, RegValue{REG_BINARY, "ab"});  // last byte not zero: it goes all the same
   Put(kPending, MultiSz(kListB));
   EXPECT_EQ(api().RestorePendingFileRename(), 1);
-  EXPECT_EQ(Get(kPending), (RegValue{REG_BINARY, "a" + kListB + '\0'}));
+  EXPECT_EQ(Get(kPending), (RegValue{REG_BINARY, "a" + kListB}));
 }
 
 TEST_F(PendingRenames, NothingParkedOrNothingPendingReturnsZero) {
@@ -101,17 +143,50 @@ TEST_F(PendingRenames, SecondBackupKeepsTheEarlierParkedEntriesInFront) {
   Put(kParked, MultiSz(kListA));
   Put(kPending, MultiSz(kListB));
   EXPECT_EQ(api().BackupPendingFileRename(), 1);
-  EXPECT_EQ(Get(kParked), MultiSz(kListA.substr(0, kListA.size() - 1) + kListB + '\0'));
+  EXPECT_EQ(Get(kParked), MultiSz(kListA.substr(0, kListA.size() - 1) + kListB));
   EXPECT_EQ(Get(kPending), std::nullopt);
 }
 
+// A backup or a restore cut off between its write and its deletion leaves
+// both values; the same call again ends as one whole call would, while lists
+// that merely share entries are still joined.
+TEST_F(PendingRenames, CallAgainAfterACutOffEndsAsOneWholeCall) {
+  const std::string a = kListA.substr(0, kListA.size() - 1);
+  struct Row {
+    const char* what;
+    bool restore;
+    std::string parked, pending, result;
+  };
+  const Row rows[] = {
+      {"backup cut off, nothing parked before", false, kListA, kListA, kListA},
+      {"backup cut off behind an earlier parked list", false, a + kListB, kListB, a + kListB},
+      {"backup after a cut-off restore", false, kListA, a + kListB, a + kListB},
+      {"restore cut off, nothing pending before", true, kListA, kListA, kListA},
+      {"restore cut off before newer entries", true, kListA, a + kListB, a + kListB},
+      {"restore after a cut-off backup", true, a + kListB, kListB, a + kListB},
+      {"parked entries after other pending ones", true, kListA, kListB.substr(0, 10) + kListA,
+       a + kListB.substr(0, 10) + kListA},
+      {"pending holds the parked list's last entry, then another", true, a + kListB,
+       kListB.substr(0, 10) + kListA, a + kListB.substr(0, 10) + kListB.substr(0, 10) + kListA},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Put(kParked, MultiSz(row.parked));
+    Put(kPending, MultiSz(row.pending));
+    EXPECT_EQ(row.restore ? api().RestorePendingFileRename() : api().BackupPendingFileRename(), 1);
+    EXPECT_EQ(Get(row.restore ? kPending : kParked), MultiSz(row.result));
+    EXPECT_EQ(Get(row.restore ? kParked : kPending), std::nullopt);
+  }
+}
+
 TEST_F(PendingRenames, BackupWhoseJoinedListWouldNotReadBackIsRefused) {
-  const RegValue big = MultiSz(std::string(40000, 'x') + std::string(2, '\0'));
-  Put(kParked, big);
-  Put(kPending, big);
+  const RegValue parked = MultiSz(std::string(40000, 'x') + std::string(2, '\0'));
+  const RegValue pending = MultiSz(std::string(40000, 'y') + std::string(2, '\0'));
+  Put(kParked, parked);
+  Put(kPending, pending);
   EXPECT_EQ(api().BackupPendingFileRename(), 0);
-  EXPECT_EQ(Get(kParked), big);
-  EXPECT_EQ(Get(kPending), big);
+  EXPECT_EQ(Get(kParked), parked);
+  EXPECT_EQ(Get(kPending), pending);
 }
 
 TEST_F(PendingRenames, LargePendingListIsMergedWhole) {
@@ -120,7 +195,7 @@ TEST_F(PendingRenames, LargePendingListIsMergedWhole) {
   Put(kPending, big);
   EXPECT_EQ(api().BackupPendingFileRename(), 0);  // too large to park
   EXPECT_EQ(api().RestorePendingFileRename(), 1);
-  EXPECT_EQ(Get(kPending), MultiSz(kListA.substr(0, kListA.size() - 1) + big.bytes + '\0'));
+  EXPECT_EQ(Get(kPending), MultiSz(kListA.substr(0, kListA.size() - 1) + big.bytes));
   EXPECT_EQ(Get(kParked), std::nullopt);
 }
 
@@ -148,7 +223,7 @@ TEST_F(PendingRenames, RestoreThatCannotMergeOrWriteChangesNothing) {
 
   hook().ClearRules();
   EXPECT_EQ(api().RestorePendingFileRename(), 1);  // a later restore succeeds
-  EXPECT_EQ(Get(kPending), MultiSz(kListA.substr(0, kListA.size() - 1) + kListB + '\0'));
+  EXPECT_EQ(Get(kPending), MultiSz(kListA.substr(0, kListA.size() - 1) + kListB));
 }
 
 TEST_F(PendingRenames, RestoreWhoseDeletionFailsStillReturnsOne) {
