@@ -50,6 +50,13 @@ bool ToWide(const char* ansi, WidePath& wide) {
 
 DWORD SumEntries(const wchar_t* base, const wchar_t* pattern);
 
+// A directory the walk enters. Junctions, directory links and mount points
+// are reparse points and are not entered: one that leads back to an
+// ancestor would make the walk count the tree again and again, or never end.
+bool IsRealDirectory(DWORD attributes) {
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 // Sums one subdirectory, its path held in a block of its own from the
 // global heap; false when the block cannot be had.
 bool SumSubdirectory(const wchar_t* base, const wchar_t* name, DWORD& total) {
@@ -73,7 +80,7 @@ DWORD SumEntries(const wchar_t* base, const wchar_t* pattern) {
   DWORD total = 0;
   do {
     if (entry.cFileName[0] == L'.') continue;
-    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+    if (IsRealDirectory(entry.dwFileAttributes) &&
         !SumSubdirectory(base, entry.cFileName, total)) {
       return 0;
     }

@@ -3,8 +3,53 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 namespace qmis_test {
+
+namespace {
+
+// The Unix path of a Windows path, or "" off Wine.
+std::string UnixPath(const std::string& path) {
+  using UnixName = char*(CDECL*)(const wchar_t*);
+  const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+  wchar_t wide[4 * MAX_PATH];
+  if (unixName == nullptr || MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, 4 * MAX_PATH) == 0)
+    return {};
+  char* name = unixName(wide);
+  if (name == nullptr) return {};
+  std::string text = name;
+  HeapFree(GetProcessHeap(), 0, name);
+  return text;
+}
+
+// Starts a Unix program, which Wine runs when given its path on drive Z:.
+// Wine does not wait for it: callers poll for its effect.
+bool StartUnixProgram(const char* program, std::string line) {
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessA(program, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &info)) {
+    return false;
+  }
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  return true;
+}
+
+bool IsLink(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool WaitUntil(const std::function<bool()>& done) {
+  for (int i = 0; i < 500 && !done(); ++i) Sleep(10);
+  return done();
+}
+
+}  // namespace
 
 TempDir::TempDir() {
   char base[MAX_PATH];
@@ -18,7 +63,15 @@ TempDir::TempDir() {
   CreateDirectoryA(path_.c_str(), nullptr);
 }
 
-TempDir::~TempDir() { RemoveTree(path_); }
+TempDir::~TempDir() {
+  // The system's own removal would follow a link into what it leads to.
+  for (const std::string& link : links_) {
+    if (StartUnixProgram("Z:\\bin\\rm", "rm \"" + UnixPath(link) + "\"")) {
+      WaitUntil([&] { return !PathExists(link); });
+    }
+  }
+  RemoveTree(path_);
+}
 
 void TempDir::Folder(const std::string& name) const {
   std::string full = path_;
@@ -43,6 +96,17 @@ void TempDir::File(const std::string& name, DWORD size) const {
   CloseHandle(file);
 }
 
+
+bool TempDir::UnixLink(const std::string& name, const std::string& target) {
+  const std::string linkPath = UnixPath(*this / name);
+  if (linkPath.empty() ||
+      !StartUnixProgram("Z:\\bin\\ln", "ln -s \"" + target + "\" \"" + linkPath + "\"")) {
+    return false;
+  }
+  links_.push_back(*this / name);
+  return WaitUntil([&] { return IsLink(*this / name); });
+}
+
 bool PathExists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
@@ -58,7 +122,9 @@ void RemoveTreeWide(const std::wstring& path) {
       const std::wstring name = entry.cFileName;
       if (name == L"." || name == L"..") continue;
       const std::wstring child = path + L"\\" + name;
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        continue;  // never what a link leads to
+      } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         RemoveTreeWide(child);
       } else {
         SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 namespace qmis_test {
 
@@ -22,9 +23,15 @@ class TempDir {
   // A file of `size` bytes (relative to the folder), folders on the way made.
   void File(const std::string& name, DWORD size) const;
   void Folder(const std::string& name) const;
+  // A Unix symbolic link `name` to `target` (relative to the link), which
+  // Wine shows as a directory reparse point. False where it cannot be made:
+  // off Wine, or without /bin/ln.
+  // The folder's removal removes the link, never what it leads to.
+  bool UnixLink(const std::string& name, const std::string& target);
 
  private:
   std::string path_;
+  std::vector<std::string> links_;
 };
 
 void RemoveTree(const std::string& path);
