@@ -13,6 +13,7 @@
 #include <string>
 
 #include "library_test.h"
+#include "qmis/handles.h"
 #include "temp_dir.h"
 
 namespace qmis_test {
@@ -31,7 +32,7 @@ struct Failure {
 // freeing) and calls that cannot fail are not failed.
 std::optional<Failure> FailureFor(const std::string& function) {
   static const std::set<std::string> kNotFailed = {
-      "RegCloseKey", "CloseHandle", "FindClose", "GlobalUnlock", "GlobalFree", "LocalFree",
+      "RegCloseKey", "CloseHandle", "FindClose", "GlobalUnlock", "GlobalFree", "LocalFree", "ReleaseMutex",
       "GetCurrentProcess", "GetCommandLineA", "lstrcmpA", "lstrcmpiA"};
   if (kNotFailed.count(function)) return std::nullopt;
   if (function.rfind("Reg", 0) == 0) return Failure{ERROR_ACCESS_DENIED, 0};
@@ -130,17 +131,34 @@ TEST_F(FaultSweep, ReleasingClaimsNeverTakesAnotherProductsBits) {
 TEST_F(FaultSweep, ClaimingReportsWhatItWrote) {
   const std::string a = Product("A");
   const std::string key = sandbox_.NewKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor", "K").substr(19);
-  Sweep({[&] { SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\" + key, "Refcount", Dword(8)); },
-         [&] { std::string p = a, k = key; return static_cast<uint32_t>(api().SetRefcountedKey(p.data(), k.data(), 4)); },
-         [&](uint32_t result, const std::string& failed) {
-           const auto mask = ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\" + key, "Refcount");
-           ASSERT_TRUE(mask.has_value());
-           EXPECT_TRUE(*reinterpret_cast<const DWORD*>(mask->bytes.data()) & 8) << "another claim was lost";
-           if (failed.empty()) {
-             EXPECT_EQ(result, 1u);
-           }
-           EXPECT_LE(result, 1u);
-         }});
+  // The lock's mutex as another account made it: it exists, and the full
+  // access CreateMutexA asks for is refused, so it is opened instead.
+  const qmis::UniqueHandle othersMutex(CreateMutexA(nullptr, FALSE, "Global\\QuillmoorSharedKeyClaims"));
+  for (const bool madeByAnother : {false, true}) {
+    Sweep({[&] {
+             SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\" + key, "Refcount", Dword(8));
+             if (madeByAnother) hook().Fail("CreateMutexA", 0, 0, ERROR_ACCESS_DENIED);
+           },
+           [&] {
+             std::string p = a, k = key;
+             return static_cast<uint32_t>(api().SetRefcountedKey(p.data(), k.data(), 4));
+           },
+           [&](uint32_t result, const std::string& failed) {
+             const auto mask = ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\" + key, "Refcount");
+             ASSERT_TRUE(mask.has_value());
+             const DWORD bits = *reinterpret_cast<const DWORD*>(mask->bytes.data());
+             EXPECT_TRUE(bits & 8) << "another claim was lost";
+             // A lock that cannot be had never fails the claim.
+             const bool lockOnly = failed.rfind("CreateMutexA", 0) == 0 ||
+                                   failed.rfind("OpenMutexA", 0) == 0 ||
+                                   failed.rfind("WaitForSingleObject", 0) == 0;
+             if (failed.empty() || lockOnly) {
+               EXPECT_EQ(result, 1u);
+               EXPECT_TRUE(bits & 4) << "the claim was not made";
+             }
+             EXPECT_LE(result, 1u);
+           }});
+  }
 }
 
 TEST_F(FaultSweep, AutoPlayHandbackNeverLosesTheSavedVerb) {

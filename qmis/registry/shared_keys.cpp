@@ -4,6 +4,7 @@
 
 #include "qmis/handles.h"
 #include "qmis/path_buffer.h"
+#include "qmis/registry/claim_lock.h"
 #include "qmis/registry/key_tree.h"
 #include "qmis/registry/registry_paths.h"
 #include "qmis/registry/value_walk.h"
@@ -69,6 +70,9 @@ int SetRefcountedKey(const char* productKey, const char* sharedKeyName, DWORD bi
     WriteMask(claimList.get(), sharedKeyName, bits);
   }
 
+  // The mask is read, ORed and written back with no other installer's
+  // claim or release in between.
+  const ClaimLock lock;
   UniqueKey shared;
   if (CreateKey(sharedKeyPath, shared) != ERROR_SUCCESS) return 0;
   const Mask mask = ReadMask(shared.get());
@@ -100,6 +104,9 @@ LONG RemoveRefcountedKeys(const char* productKey) {
         ERROR_SUCCESS) {
       return 1;
     }
+    // Each mask is read, cleared and written back, or its key deleted, with
+    // no other installer's claim or release in between.
+    const ClaimLock lock;
     UniqueKey makerRoot;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMakerRoot, 0, KEY_ALL_ACCESS, makerRoot.put()) !=
         ERROR_SUCCESS) {

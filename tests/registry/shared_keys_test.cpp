@@ -1,8 +1,13 @@
 // Shared keys with claim bits under HKLM\SOFTWARE\Quillmoor.
 #include <gmock/gmock.h>
 
+#include <algorithm>
+#include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
+#include "call_child.h"
 #include "library_test.h"
 
 namespace qmis_test {
@@ -215,6 +220,82 @@ TEST_F(SharedKeys, ClaimListDeletedDuringTheWalkEndsIt) {
   }, 2);
   EXPECT_EQ(Release(p), ERROR_FILE_NOT_FOUND);  // the list was already gone
   EXPECT_LE(hook().Count("RegEnumValueA"), 3);
+}
+
+// Where each call stands in the hook's record, by function and a string
+// argument it was given.
+size_t IndexOf(const std::vector<Call>& log, const std::string& function, const std::string& text = "") {
+  for (size_t i = 0; i < log.size(); ++i) {
+    if (log[i].function != function) continue;
+    for (const std::string& s : log[i].strings)
+      if (text.empty() || s.find(text) != std::string::npos) return i;
+  }
+  return log.size();
+}
+
+TEST_F(SharedKeys, TheLockIsHeldAroundEveryMaskChangeAndGivenBack) {
+  const std::string p = NewProduct("P"), k = NewSharedKey("K");
+  for (const bool claim : {true, false}) {
+    hook().ClearLog();
+    EXPECT_EQ(claim ? Claim(p, k, 1) : Release(p), claim ? 1 : 0);
+    const std::vector<Call> log = hook().Log();
+    const size_t taken = IndexOf(log, "WaitForSingleObject");
+    ASSERT_LT(taken, log.size());
+    EXPECT_EQ(log[taken].args[1], 10000u) << "a bounded wait";
+    EXPECT_EQ(IndexOf(log, "CreateMutexA", "Global\\QuillmoorSharedKeyClaims"), taken - 1);
+    const size_t change = claim ? IndexOf(log, "RegSetValueExA", "Refcount") : IndexOf(log, "RegDeleteKeyA", k);
+    EXPECT_LT(taken, claim ? IndexOf(log, "RegCreateKeyExA", Shared(k)) : IndexOf(log, "RegOpenKeyExA", kMaker));
+    EXPECT_LT(change, IndexOf(log, "ReleaseMutex"));
+  }
+
+  // A lock left abandoned by a killed installer is owned at once; one that
+  // cannot be had in time leaves the claim unguarded, never refused.
+  const std::string name = "Global\\QuillmoorSharedKeyClaims";
+  qmis::UniqueHandle abandoned;
+  std::thread([&] { abandoned.reset(CreateMutexA(nullptr, TRUE, name.c_str())); }).join();
+  hook().ClearLog();
+  EXPECT_EQ(Claim(p, k, 2), 1);
+  EXPECT_EQ(hook().Calls("WaitForSingleObject")[0].result, static_cast<uint32_t>(WAIT_ABANDONED));
+  EXPECT_EQ(hook().Count("ReleaseMutex"), 1);
+  hook().Fail("WaitForSingleObject", 0, WAIT_TIMEOUT);
+  EXPECT_EQ(Claim(p, k, 4), 1);
+  EXPECT_EQ(Mask(k), Dword(6));
+  EXPECT_EQ(hook().Count("ReleaseMutex"), 1);
+}
+
+// Installers side by side: each round's calls are made by children released
+// at the same moment. Without a lock across processes claims were lost, and
+// keys deleted while claimed or left behind unclaimed, in most rounds.
+TEST_F(SharedKeys, ClaimsAndReleasesMadeAtOnceLoseNothing) {
+  const std::string a = NewProduct("A"), b = NewProduct("B"), c = NewProduct("C"), d = NewProduct("D");
+  struct Row {
+    const char* what;
+    std::vector<std::pair<std::string, DWORD>> before;  // claims made first, one by one
+    std::vector<std::vector<std::string>> atOnce;       // "K" stands for the round's key
+    std::optional<RegValue> mask;                       // none: the key is gone
+  };
+  const Row rows[] = {
+      {"four claims", {}, {{"claim", a, "K", "1"}, {"claim", b, "K", "2"}, {"claim", c, "K", "4"},
+                           {"claim", d, "K", "8"}}, Dword(15)},
+      {"a release beside a claim", {{a, 1}}, {{"release", a}, {"claim", b, "K", "2"}}, Dword(2)},
+      {"two releases", {{a, 1}, {b, 2}}, {{"release", a}, {"release", b}}, std::nullopt},
+  };
+  for (const Row& row : rows) {
+    int lost = 0;
+    const int rounds = 12;
+    for (int round = 0; round < rounds; ++round) {
+      const std::string k = NewSharedKey("K");
+      for (const auto& [product, bits] : row.before) ASSERT_EQ(Claim(product, k, bits), 1);
+      auto calls = row.atOnce;
+      for (auto& call : calls) std::replace(call.begin(), call.end(), std::string("K"), k);
+      const std::vector<DWORD> results = RunCallsAtOnce(sandbox_.Unique("start"), calls);
+      for (size_t i = 0; i < calls.size(); ++i)
+        EXPECT_EQ(results[i], calls[i][0] == "claim" ? 1u : 0u) << row.what << ", call " << i;
+      lost += Mask(k) != row.mask;
+      for (const std::string& product : {a, b, c, d}) DeleteTree(HKEY_LOCAL_MACHINE, ClaimList(product));
+    }
+    EXPECT_EQ(lost, 0) << row.what << ": wrong in " << lost << " of " << rounds << " rounds";
+  }
 }
 
 TEST_F(SharedKeys, OverlongOrEmptyNamesAreRefusedAndChangeNothing) {

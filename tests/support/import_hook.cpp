@@ -269,7 +269,8 @@ void ImportHook::Close(const char* kind, uintptr_t value) {
 }
 
 void ImportHook::CloseHandleOfAnyKind(uintptr_t value) {
-  for (const char* kind : {"file handle", "process handle", "thread handle", "token handle"}) {
+  for (const char* kind :
+       {"file handle", "process handle", "thread handle", "token handle", "mutex handle"}) {
     auto it = live_.find({kind, value});
     if (it != live_.end()) {
       live_.erase(it);
@@ -299,6 +300,14 @@ void ImportHook::Track(size_t id, const uint32_t* a, uint32_t r) {
         Open("thread handle", reinterpret_cast<uintptr_t>(info->hThread));
       }
       break;
+    case kCreateMutexA: if (r != 0) Open("mutex handle", r); break;
+    case kOpenMutexA: if (r != 0) Open("mutex handle", r); break;
+    // A mutex the module waited for and got is owned until it releases it.
+    case kWaitForSingleObject:
+      if ((r == WAIT_OBJECT_0 || r == WAIT_ABANDONED) && live_.count({"mutex handle", a[0]}))
+        Open("mutex ownership", a[0]);
+      break;
+    case kReleaseMutex: if (r != 0) Close("mutex ownership", a[0]); break;
     case kGlobalAlloc: if (r != 0) Open("global block", r); break;
     case kGlobalFree: if (r == 0) Close("global block", a[0]); break;
     case kGlobalLock: if (r != 0) Open("global lock", a[0]); break;

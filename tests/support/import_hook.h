@@ -26,7 +26,8 @@ namespace qmis_test {
   X(GetCurrentProcess) X(CloseHandle) X(CreateProcessA) X(WaitForSingleObject)             \
   X(GetExitCodeProcess) X(FormatMessageA) X(GetCommandLineA) X(FindFirstFileA)             \
   X(FindNextFileA) X(FindFirstFileW) X(FindNextFileW) X(MultiByteToWideChar) X(FindClose)   \
-  X(CreateFileA) X(MoveFileA) X(GetFileAttributesA)                                        \
+  X(CreateFileA) X(MoveFileA) X(GetFileAttributesA) X(CreateMutexA) X(OpenMutexA)          \
+  X(ReleaseMutex)                                                                          \
   X(GlobalAlloc) X(GlobalLock) X(GlobalUnlock) X(GlobalFree) X(LocalFree)                  \
   X(lstrcmpA) X(lstrcmpiA) X(LoadCursorA) X(SetCursor)
 
