@@ -105,6 +105,30 @@ void ClaimBench(const char* name) {
   RegCloseKey(key);
 }
 
+// A claim and its release by hand, with the registry calls the library
+// makes and no lock: the claim-list entry, the mask read and ORed, then the
+// mask read again, cleared and the key and the list deleted.
+void UnguardedClaimAndRelease(const char* name) {
+  const std::string product = std::string("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") + kProduct;
+  const std::string shared = std::string(kMaker) + "\\" + name;
+  const DWORD bits = 1;
+  HKEY key = nullptr;
+  RegCreateKeyExA(HKEY_LOCAL_MACHINE, (product + "\\RefcountList").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                  nullptr, &key, nullptr);
+  RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&bits), 4);
+  RegCloseKey(key);
+  for (int pass = 0; pass < 2; ++pass) {
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE, shared.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    DWORD mask = 0, size = sizeof mask, type = 0;
+    RegQueryValueExA(key, "Refcount", nullptr, &type, reinterpret_cast<BYTE*>(&mask), &size);
+    mask = pass == 0 ? mask | bits : mask & ~bits;
+    RegSetValueExA(key, "Refcount", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&mask), 4);
+    RegCloseKey(key);
+  }
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, shared.c_str());
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, (product + "\\RefcountList").c_str());
+}
+
 // The minimal sweep: the same rising-index walk, one value probe per key,
 // empty branches deleted with the system's tree deletion.
 bool HoldsValueBelow(HKEY key) {
@@ -197,6 +221,23 @@ int main(int argc, char** argv) {
               RegCloseKey(maker);
             });
   }
+
+  // A claim and a release of one shared key, against the same registry
+  // operations made by hand with no lock: what the lock across processes
+  // costs a call.
+  auto claim = Export("QMSetup_SetRefcountedKey", &QMSetup_SetRefcountedKey);
+  const int claims = 200;
+  Compare("claim and release of one key, 200 times", rounds, [] {},
+          [&] {
+            for (int i = 0; i < claims; ++i) {
+              std::string product = kProduct, key = "BenchClaim";
+              claim(product.data(), key.data(), 1);
+              release(product.data());
+            }
+          },
+          [&] {
+            for (int i = 0; i < claims; ++i) UnguardedClaimAndRelease("BenchClaim");
+          });
 
   const std::string swept = "SOFTWARE\\QmisBench\\Sweep";
   Compare("empty-branch sweep, 100 x 100 empty keys", rounds,
