@@ -1,7 +1,8 @@
 # What an installer author takes: the stripped DLL with its debug file, the
 # header, import libraries for GNU and Microsoft linkers, the CMake package,
-# the NSIS include, the companion tools, docs and examples. `cmake --install`
-# lays this tree out; `make dist` zips it (cmake/MakeDist.cmake).
+# the NSIS and Inno Setup includes, the companion tools, docs and examples.
+# `cmake --install` lays this tree out; `make dist` zips it
+# (cmake/MakeDist.cmake).
 include(${PROJECT_SOURCE_DIR}/cmake/ImportLibrary.cmake)
 include(CMakePackageConfigHelpers)
 
@@ -61,6 +62,7 @@ install(FILES ${QMIS_SDK_DIR}/libQMIS.dll.a ${QMIS_SDK_DIR}/QMIS.lib ${QMIS_SDK_
 install(FILES ${PROJECT_SOURCE_DIR}/cmake/qmisConfig.cmake ${QMIS_SDK_DIR}/qmisConfigVersion.cmake
   DESTINATION lib/cmake/qmis)
 install(FILES ${PROJECT_SOURCE_DIR}/include/QMIS.nsh DESTINATION nsis)
+install(FILES ${PROJECT_SOURCE_DIR}/include/QMIS.iss DESTINATION inno)
 install(PROGRAMS ${release_tools} DESTINATION tools)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION docs)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION examples)

@@ -5,7 +5,9 @@
 # as on 64-bit Windows), GoogleTest's sources, CMake, make and NSIS (for the
 # example installer), and for the release: zip, clang, lld and llvm (the
 # other toolchains its consumers are built with), gdb (to check the debug
-# link). Quick when all is there.
+# link); for the Inno Setup example: Node's package manager, which fetches the
+# Inno Setup compiler (scripts/fetch-innosetup.sh), and Xvfb, since a built
+# setup needs a display even when very silent. Quick when all is there.
 #
 # Some machines run a kernel that refuses 32-bit programs ("Exec format
 # error"), and Wine's 32-bit side is one. There the 32-bit programs are handed
@@ -41,10 +43,14 @@ fi
 
 missing=()
 for pkg in g++-mingw-w64-i686-posix wine wine32:i386 wine64 googletest cmake make nsis \
-           zip clang lld llvm gdb git; do
+           zip clang lld llvm gdb git xvfb xauth; do
   installed "$pkg" || missing+=("$pkg")
 done
+# Debian's npm, unless Node and its npm came from elsewhere.
+command -v npm >/dev/null || missing+=(npm)
 [ ${#missing[@]} -eq 0 ] || apt_install "${missing[@]}"
+
+bash "$(dirname "$0")/fetch-innosetup.sh" >/dev/null
 
 # Can this kernel run Wine's 32-bit loader?
 if /usr/lib/wine/wine --version >/dev/null 2>&1; then

@@ -1,0 +1,97 @@
+; A sample product's setup and uninstaller that use QMIS.dll, as an Inno
+; Setup 6 author writes them with the release's inno/QMIS.iss.
+;
+;   ISCC /I<folder of QMIS.iss> /DQMIS_DLL=<path of QMIS.dll> /O<folder> /Fqmis-sample-setup qmis-sample.iss
+;   qmis-sample-setup.exe /VERYSILENT /SUPPRESSMSGBOXES /NORESTART
+;
+; At install it parks the pending renames around its file copy, claims two
+; shared keys, takes the Audio-CD AutoPlay default and a file extension, and
+; runs a helper program silently; its uninstaller hands all of it back.
+; In 64-bit install mode the lists QMIS.dll reads are written to the 32-bit
+; view of the registry (HKLM32), which is the one a 32-bit DLL sees.
+
+#include "QMIS.iss"
+
+#define Product "QMIS Inno Sample"
+#define Handler "QuillmoorQMISInnoSample"
+#define Extension ".qminno"
+#define UninstallKey "SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\" + Product
+
+[Setup]
+AppName={#Product}
+AppVersion=2.0.60
+AppId={#Product}
+DefaultDirName={autopf}\{#Product}
+DisableProgramGroupPage=yes
+PrivilegesRequired=admin
+ArchitecturesInstallIn64BitMode=x64compatible
+Uninstallable=yes
+OutputBaseFilename=qmis-sample-setup
+
+[Files]
+Source: "{#QMIS_DLL}"; Flags: dontcopy
+Source: "{#QMIS_DLL}"; DestDir: "{app}"
+
+[Code]
+const
+  ProductKey = '{#Product}';
+  ListsKey = '{#UninstallKey}';
+
+var
+  Parked: Boolean;
+
+{ A file association, with the earlier file type saved for the handback. }
+procedure TakeExtension;
+var
+  Earlier: String;
+begin
+  if RegQueryStringValue(HKCR32, '{#Extension}', '', Earlier) and (Earlier <> '') then
+    RegWriteStringValue(HKCR32, '{#Extension}', 'QmPrevious', Earlier);
+  RegWriteStringValue(HKCR32, '{#Extension}', '', '{#Handler}File{#Extension}');
+  RegWriteStringValue(HKCR32, '{#Handler}File{#Extension}\shell\open\command', '',
+    '"' + ExpandConstant('{app}') + '\sample.exe" "%1"');
+  RegWriteStringValue(HKLM32, ListsKey + '\Extensions', '{#Extension}', '');
+end;
+
+procedure CurStepChanged(CurStep: TSetupStep);
+var
+  MessageText: String;
+begin
+  case CurStep of
+    ssInstall:
+      { Renames scheduled by others are parked while the files are copied. }
+      Parked := QMIS_BackupPendingFileRename = 1;
+    ssPostInstall:
+      begin
+        if Parked then
+          QMIS_RestorePendingFileRename;
+        RegWriteDWordValue(HKLM32, ListsKey, 'EstimatedBytes',
+          QMIS_GetCopyFileSize(ExpandConstant('{app}')));
+        RegWriteDWordValue(HKLM32, ListsKey, 'ClaimResult',
+          QMIS_SetRefcountedKey(ProductKey, 'Shared\Engine', 1) +
+          QMIS_SetRefcountedKey(ProductKey, 'Shared\Fonts', 1));
+        TakeExtension;
+        { The Audio-CD AutoPlay default: the verb first, then the takeover. }
+        RegWriteStringValue(HKCR32, 'AudioCD\shell\{#Handler}\command', '',
+          '"' + ExpandConstant('{app}') + '\sample.exe" /cd');
+        QMIS_RegisterAutoInsertTag(ProductKey);
+        RegWriteDWordValue(HKLM32, ListsKey, 'HelperExitCode',
+          QMIS_RunSilently('cmd.exe /c exit 3010', MessageText));
+        RegWriteStringValue(HKLM32, ListsKey, 'Version', QMIS_VersionText);
+      end;
+  end;
+end;
+
+procedure CurUninstallStepChanged(CurUninstallStep: TUninstallStep);
+begin
+  if CurUninstallStep = usUninstall then
+  begin
+    QMISUninst_UnregisterExtensions(ProductKey);
+    QMISUninst_UnregisterAutoInsertTag(ProductKey);
+    QMISUninst_RemoveRefcountedKeys(ProductKey);
+    QMISUninst_KeyClean(HKLM, 'SOFTWARE\Quillmoor');
+    QMISUninst_Unload;
+    { The lists were read: the product's own key goes last. }
+    RegDeleteKeyIncludingSubkeys(HKLM32, ListsKey);
+  end;
+end;

@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# The Inno Setup example as an author ships it: compiled by the real Inno
+# Setup 6 compiler with the release's inno/QMIS.iss, installed and
+# uninstalled silently, and the registry checked with the system's reg.exe
+# after each step. A built setup needs a display even when very silent, and
+# fails beside a display-less Wine of the same prefix: the round trip runs in
+# a prefix of its own, under one Xvfb display and one server session (a new
+# session would carry out the pending-rename list it checks).
+set -uo pipefail
+source_dir=$1
+build=$2
+if [ -z "${QMIS_UNDER_XVFB:-}" ]; then
+  exec env QMIS_UNDER_XVFB=1 xvfb-run -a bash "$0" "$@"
+fi
+iscc_dir=$(bash "$source_dir/scripts/fetch-innosetup.sh") || exit 1
+export WINEDEBUG=-all
+work=$build/examples/inno
+mkdir -p "$work"
+bash "$source_dir/scripts/wine-session.sh" start "$build" inno >/dev/null || exit 1
+trap 'bash "$source_dir/scripts/wine-session.sh" stop "$build" inno >/dev/null' EXIT
+export WINEPREFIX=$build/wine/inno
+failures=0
+passes=0
+
+check() {  # check DESCRIPTION COMMAND...
+  local description=$1
+  shift
+  if "$@"; then
+    passes=$((passes + 1))
+  else
+    echo "FAILED: $description"
+    failures=$((failures + 1))
+  fi
+}
+# The DLL's keys as the 32-bit DLL sees them: in a 64-bit prefix, the
+# 32-bit view (WOW6432Node).
+view=()
+[ "${QMIS_WINEARCH:-win32}" = win64 ] && view=(/reg:32)
+query() { wine reg query "$1" "${view[@]}" "${@:2}" 2>/dev/null | tr -d '\r'; }
+has() { query "${@:2}" | grep -q -- "$1"; }
+missing() { ! wine reg query "$1" "${view[@]}" "${@:2}" >/dev/null 2>&1; }
+renames() { query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations |
+            sed -n 's/.*REG_MULTI_SZ *//p'; }
+winpath() { winepath -w "$1" 2>/dev/null; }
+
+# Compiled as an author compiles it: with the DLL and QMIS.iss of the release.
+release=$(bash "$source_dir/tests/support/unpack-release.sh" "$build" "$work/release")
+check "the release ships inno/QMIS.iss" test -f "$release/inno/QMIS.iss"
+start=$(date +%s%N)
+wine "$iscc_dir/ISCC.exe" /Q "/I$(winpath "$release/inno")" "/DQMIS_DLL=$(winpath "$release/bin/QMIS.dll")" \
+  "/O$(winpath "$work")" /Fqmis-sample-setup "$(winpath "$source_dir/examples/inno/qmis-sample.iss")" \
+  || { echo "ISCC failed on examples/inno/qmis-sample.iss"; exit 1; }
+compiled=$(date +%s%N)
+
+uninstall_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\QMIS Inno Sample'
+app='C:\Program Files\QMIS Inno Sample'
+# What stood before the setup: an AutoPlay verb, a file type, and a rename
+# scheduled by someone else (a path that does not exist).
+wine reg add 'HKCR\AudioCD\shell' "${view[@]}" /ve /d play /f >/dev/null
+wine reg add 'HKCR\.qminno' "${view[@]}" /ve /d txtfile /f >/dev/null
+wine reg add 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' "${view[@]}" \
+  /v PendingFileRenameOperations /t REG_MULTI_SZ /d '\??\C:\qmis-inno-missing\0\0' /f >/dev/null
+before=$(renames)
+
+wine "$work/qmis-sample-setup.exe" /VERYSILENT /SUPPRESSMSGBOXES /NORESTART '/LOG=C:\qmis-setup.log'
+check "setup exits 0" test $? -eq 0
+installed=$(date +%s%N)
+for key in Engine Fonts; do
+  check "shared key $key claimed with bit 1" has 0x1 "HKLM\\SOFTWARE\\Quillmoor\\Shared\\$key" /v Refcount
+  check "claim on $key recorded" has 0x1 "$uninstall_key\\RefcountList" /v "Shared\\$key"
+done
+check "both claims returned 1" has 0x2 "$uninstall_key" /v ClaimResult
+check "AutoPlay default taken" has QuillmoorQMISInnoSample 'HKCR\AudioCD\shell' /ve
+check "AutoPlay default saved" has play 'HKCR\AudioCD\shell' /v QmPrevious
+check "extension taken, earlier type saved" has txtfile 'HKCR\.qminno' /v QmPrevious
+check "helper run silently, exit code 3010" has 0xbc2 "$uninstall_key" /v HelperExitCode
+check "version text from the buffer helper" has 2.0.0.60 "$uninstall_key" /v Version
+check "size estimate made" has EstimatedBytes "$uninstall_key" /v EstimatedBytes
+check "the parked rename list is back: '$(renames)'" test "$(renames)" = "$before"
+
+log="$WINEPREFIX/drive_c/qmis-uninstall.log"
+wine "$app\\unins000.exe" /VERYSILENT /SUPPRESSMSGBOXES /NORESTART '/LOG=C:\qmis-uninstall.log'
+check "uninstaller exits 0" test $? -eq 0
+# It copies itself to a temporary file, starts that and exits: its log
+# closes when the uninstall is done.
+for _ in $(seq 300); do grep -qs "Log closed" "$log" && break; sleep 0.1; done
+check "uninstall finished" grep -qs "Log closed" "$log"
+uninstalled=$(date +%s%N)
+check "shared keys released and deleted" missing 'HKLM\SOFTWARE\Quillmoor\Shared'
+check "claim list deleted" missing "$uninstall_key\\RefcountList"
+check "AutoPlay default handed back" has play 'HKCR\AudioCD\shell' /ve
+check "AutoPlay saved verb removed" missing 'HKCR\AudioCD\shell' /v QmPrevious
+check "AutoPlay verb key removed" missing 'HKCR\AudioCD\shell\QuillmoorQMISInnoSample'
+check "extension handed back" has txtfile 'HKCR\.qminno' /ve
+check "extension's saved type removed" missing 'HKCR\.qminno' /v QmPrevious
+check "product's file type removed" missing 'HKCR\QuillmoorQMISInnoSampleFile.qminno'
+check "product's uninstall key removed" missing "$uninstall_key"
+check "QMIS.dll unloaded and deleted" test ! -e "$(winepath -u "$app\\QMIS.dll" 2>/dev/null)"
+# The uninstaller appends its own clean-up entries behind the list.
+check "the earlier rename list still leads: '$(renames)'" test "${before}" = "$(renames | cut -c1-${#before})"
+
+ms() { echo $((($2 - $1) / 1000000)); }
+echo "inno round trip (${QMIS_WINEARCH:-win32}): compile $(ms "$start" "$compiled") ms," \
+     "install $(ms "$compiled" "$installed") ms, uninstall $(ms "$installed" "$uninstalled") ms"
+echo "$passes passed, $failures failed"
+[ "$failures" -eq 0 ]
