@@ -46,6 +46,10 @@ winpath() { winepath -w "$1" 2>/dev/null; }
 # Compiled as an author compiles it: with the DLL and QMIS.iss of the release.
 release=$(bash "$source_dir/tests/support/unpack-release.sh" "$build" "$work/release")
 check "the release ships inno/QMIS.iss" test -f "$release/inno/QMIS.iss"
+# The reference pages' declarations are the include's own lines.
+while IFS= read -r line; do
+  check "docs line in QMIS.iss: $line" grep -qxF -- "$line" "$source_dir/include/QMIS.iss"
+done < <(sed -n '/^```pascal/,/^```/p' "$source_dir"/docs/reference/*.md | grep -E '^(function|procedure|  external) ')
 start=$(date +%s%N)
 wine "$iscc_dir/ISCC.exe" /Q "/I$(winpath "$release/inno")" "/DQMIS_DLL=$(winpath "$release/bin/QMIS.dll")" \
   "/O$(winpath "$work")" /Fqmis-sample-setup "$(winpath "$source_dir/examples/inno/qmis-sample.iss")" \
