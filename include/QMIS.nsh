@@ -12,7 +12,9 @@
 ; System plug-in's "m" type), and leave each result in the variable named
 ; last. They change no other variable. The four decorated exports (names
 ; beginning with "?") are reached through GetProcAddress, since System::Call
-; does not find them by name.
+; does not find them by name. Each macro gives back the reference it takes
+; on the DLL (System::Call's "?u"), so the DLL is not left loaded; after
+; System::Call lines of your own, ${QMIS_Unload} lets go of it.
 ;
 ; Registry roots for the macros that take one:
 ;   ${QMIS_HKCR} ${QMIS_HKCU} ${QMIS_HKLM} ${QMIS_HKU}
@@ -38,18 +40,43 @@
 ; Calls a plain export: `${_PROC}` is "Name(params) return", with the
 ; parameters taken from the arguments that follow and the result pushed.
 !macro _QMIS_Call _PROC _ARGS _RESULT
-  System::Call `${QMIS_DLL_PATH}::${_PROC}` ${_ARGS}
+  System::Call `${QMIS_DLL_PATH}::${_PROC} ?u` ${_ARGS}
   Pop ${_RESULT}
 !macroend
 
 ; Calls a decorated export with its string arguments in $0 (and $1); the
-; caller saves and restores them.
+; caller saves and restores them. The reference it takes on the DLL is given
+; back after the call.
 !macro _QMIS_CallDecorated _NAME _PARAMS
   Push $2
-  System::Call `kernel32::LoadLibraryW(w "${QMIS_DLL_PATH}") p.r2`
-  System::Call `kernel32::GetProcAddress(p r2, m "${_NAME}") p.r2`
+  Push $3
+  System::Call `kernel32::LoadLibraryW(w "${QMIS_DLL_PATH}") p.r3`
+  System::Call `kernel32::GetProcAddress(p r3, m "${_NAME}") p.r2`
   StrCmp $2 0 +2
     System::Call `::$2(${_PARAMS})`
+  StrCmp $3 0 +2
+    System::Call `kernel32::FreeLibrary(p r3)`
+  Pop $3
+  Pop $2
+!macroend
+
+; Lets go of every reference the installer holds on QMIS.dll, so that NSIS
+; can delete $PLUGINSDIR when it ends; else the DLL is left behind and
+; scheduled for deletion at the next restart, in the very list
+; QMSetup_BackupPendingFileRename parks. The macros give back what they
+; take; this is for System::Call lines of your own, which keep the DLL
+; loaded. Call it at the end of the last section (and of the uninstaller's).
+!define QMIS_Unload "!insertmacro QMIS_Unload"
+!macro QMIS_Unload
+  Push $2
+  Push $3
+  StrCpy $3 0
+  System::Call `kernel32::GetModuleHandleW(w "${QMIS_DLL_PATH}") p.r2`
+  StrCmp $2 0 +4
+    System::Call `kernel32::FreeLibrary(p r2)`
+    IntOp $3 $3 + 1
+    IntCmp $3 100 0 -4 0
+  Pop $3
   Pop $2
 !macroend
 
@@ -78,7 +105,7 @@
 ; _TEXT gets "2.0.0.60", _RESULT the build number.
 !define QMIS_GetVersionNum "!insertmacro QMIS_GetVersionNum"
 !macro QMIS_GetVersionNum _TEXT _RESULT
-  System::Call `${QMIS_DLL_PATH}::QMSetup_GetVersionNum(m.s) i.s`
+  System::Call `${QMIS_DLL_PATH}::QMSetup_GetVersionNum(m.s) i.s ?u`
   Pop ${_RESULT}
   Pop ${_TEXT}
 !macroend
@@ -173,7 +200,7 @@
 ; _TEXT gets the system's message text for a failing exit code (else "").
 !define QMIS_SilentRunExternalWait "!insertmacro QMIS_SilentRunExternalWait"
 !macro QMIS_SilentRunExternalWait _COMMAND _TEXT _RESULT
-  System::Call `${QMIS_DLL_PATH}::QMSetup_SilentRunExternalWait(ms, m.s) i.s` `${_COMMAND}`
+  System::Call `${QMIS_DLL_PATH}::QMSetup_SilentRunExternalWait(ms, m.s) i.s ?u` `${_COMMAND}`
   Pop ${_RESULT}
   Pop ${_TEXT}
 !macroend

@@ -100,6 +100,10 @@ Section "Install"
 
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+
+  ; Nothing may keep QMIS.dll loaded, or NSIS cannot delete $PLUGINSDIR at
+  ; the end and schedules it for the next restart.
+  ${QMIS_Unload}
 SectionEnd
 
 Section "Uninstall"
@@ -112,6 +116,7 @@ Section "Uninstall"
   ${QMIS_UnregisterAutoInsertTag} "${PRODUCT}"
   ${QMIS_KeyClean} ${QMIS_HKLM} "SOFTWARE\Quillmoor" $0
 
+  ${QMIS_Unload}
   Delete "$INSTDIR\QMIS.dll"
   Delete "$INSTDIR\readme.txt"
   Delete "$INSTDIR\uninstall.exe"

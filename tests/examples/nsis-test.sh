@@ -40,6 +40,10 @@ uninstall_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\QMIS Sam
 wine reg add 'HKCR\AudioCD\shell' /ve /d play /f >/dev/null
 wine reg add 'HKCR\.qmsample' /ve /d txtfile /f >/dev/null
 
+renames() { query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations |
+            sed -n 's/.*REG_MULTI_SZ *//p'; }
+before=$(renames)
+
 # A folder without spaces: Wine re-quotes arguments that hold spaces, and
 # the uninstaller only runs in place (and so only waits for its own work)
 # when its "_?=" argument arrives unquoted.
@@ -53,6 +57,8 @@ check "AutoPlay default saved" has play 'HKCR\AudioCD\shell' /v QmPrevious
 check "extension taken, earlier type saved" has txtfile 'HKCR\.qmsample' /v QmPrevious
 check "helper exit code 3010" has 0xbc2 "$uninstall_key" /v HelperExitCode
 check "size estimate made" has EstimatedBytes "$uninstall_key" /v EstimatedBytes
+# QMIS.dll was let go of, so NSIS deleted its plug-ins folder at once.
+check "no pending rename of the installer's own: '$(renames)'" test "$(renames)" = "$before"
 
 wine 'C:\QmisSample\uninstall.exe' /S '_?=C:\QmisSample'
 check "uninstaller exits 0" test $? -eq 0
@@ -91,6 +97,7 @@ renames=$(recorded Renames)
 check "QMIS.nsh renames: '$renames'" test "${renames% *}" = "${renames#* }"
 expect Hooks "0 0"
 expect Registers "kept kept kept"
+expect Loaded "0 0"
 wine reg delete "$out" /f >/dev/null 2>&1
 
 wine reg delete 'HKCR\.qmsample' /f >/dev/null 2>&1

@@ -101,4 +101,12 @@ Section
   !insertmacro Record Hooks "$R0 $R1"
 
   !insertmacro Record Registers "$0 $1 $2"
+
+  ; Every macro gave back the reference it took: the DLL is not loaded now.
+  ; One of our own holds it until QMIS_Unload lets go.
+  System::Call `kernel32::GetModuleHandleW(w "$PLUGINSDIR\QMIS.dll") p.r0`
+  System::Call `kernel32::LoadLibraryW(w "$PLUGINSDIR\QMIS.dll") p.r1`
+  ${QMIS_Unload}
+  System::Call `kernel32::GetModuleHandleW(w "$PLUGINSDIR\QMIS.dll") p.r2`
+  !insertmacro Record Loaded "$0 $2"
 SectionEnd
