@@ -101,8 +101,11 @@ typedef void(QMIS_CALL* QMIS_UNREGISTER_SPECIFIC_EXTENSION_FN)(char* prefix, cha
 #if defined(__GNUC__) && !defined(_MSC_VER)
 /* The assembler name, exactly: GCC hands the label to gas, which wants the
  * quotes around a name holding '?' and '@' and takes them off; clang keeps
- * any quotes as part of the name. */
-#if defined(__clang__)
+ * any quotes as part of the name. The library's own build keeps the plain
+ * names, which its module definition exports under the decorated ones. */
+#if defined(QMIS_BUILDING_LIBRARY)
+#define QMIS_DECORATED(name)
+#elif defined(__clang__)
 #define QMIS_DECORATED(name) __asm__(name)
 #else
 #define QMIS_DECORATED(name) __asm__("\"" name "\"")

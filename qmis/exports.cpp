@@ -1,4 +1,6 @@
 // Exports of the module frame: entry point, version queries, space removal.
+#include "qmis.h"
+
 #include <windows.h>
 
 #include "qmis/text.h"

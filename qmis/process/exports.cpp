@@ -1,5 +1,7 @@
 // Exports of the process and file utilities. Null pointers are refused with
 // each export's failure result.
+#include "qmis.h"
+
 #include <windows.h>
 
 #include "qmis/process/directory_rename.h"

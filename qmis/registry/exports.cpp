@@ -1,5 +1,7 @@
 // Exports of the registry toolkit and the shared-key claims. Each refuses a
 // null pointer argument with its failure result before doing anything.
+#include "qmis.h"
+
 #include <windows.h>
 
 #include "qmis/registry/hive.h"

@@ -1,5 +1,7 @@
 // Exports of the shell cleanup, under the decorated names installers look
 // for (the module definition maps them). Null pointers are refused.
+#include "qmis.h"
+
 #include <windows.h>
 
 #include "qmis/shell/autoplay.h"

@@ -1,5 +1,7 @@
 // The uninstaller host's two hooks. Their arguments belong to the host and
 // are not read; both always return 0.
+#include "qmis.h"
+
 #include <windows.h>
 
 #include "qmis/uninstall/uninstall_sequence.h"
