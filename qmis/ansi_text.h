@@ -9,7 +9,7 @@ namespace qmis {
 
 // Offset of the character after the one at `offset`. A lead byte followed by
 // the terminating zero, or by the end of `capacity`, counts as one byte.
-DWORD NextCharacter(const char* text, DWORD offset, DWORD capacity);
+[[nodiscard]] DWORD NextCharacter(const char* text, DWORD offset, DWORD capacity);
 
 struct TextEnd {
   DWORD length;          // offset of the terminating zero
@@ -18,10 +18,10 @@ struct TextEnd {
 
 // Walks `text` to its terminating zero, reading no byte past `capacity`.
 // Returns false when no zero lies within the first `capacity` bytes.
-bool FindTextEnd(const char* text, DWORD capacity, TextEnd& end);
+[[nodiscard]] bool FindTextEnd(const char* text, DWORD capacity, TextEnd& end);
 
 // Offset of the first occurrence of `marker` that begins on a character
 // boundary of `text`, or -1 when there is none.
-long FindMarker(const char* text, const char* marker);
+[[nodiscard]] long FindMarker(const char* text, const char* marker);
 
 }  // namespace qmis

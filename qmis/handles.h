@@ -108,7 +108,7 @@ class GlobalBlock {
 
   // A zero-filled block of `size` bytes (at least one is taken), or an empty
   // owner when the block cannot be allocated or locked.
-  static GlobalBlock Allocate(SIZE_T size);
+  [[nodiscard]] static GlobalBlock Allocate(SIZE_T size);
 
   char* data() const { return data_; }
   explicit operator bool() const { return data_ != nullptr; }

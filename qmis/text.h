@@ -14,6 +14,6 @@ void RemoveSpaces(char* buffer, DWORD length);
 // "Quillmoor %s" filled with the product key, spaces removed. Returns false,
 // leaving the empty string, when the formatted name would not fit 260 bytes:
 // a cut-off name would name another product's verb or file types.
-bool BuildHandlerName(const char* productKey, PathBuffer& handlerName);
+[[nodiscard]] bool BuildHandlerName(const char* productKey, PathBuffer& handlerName);
 
 }  // namespace qmis

@@ -8,10 +8,10 @@ namespace qmis {
 // Makes sure `path` ends in a backslash and returns the offset at which a
 // name can be appended; 0 when the path is empty, unterminated within
 // `capacity`, or has no room for the backslash.
-DWORD EnsureTrailingBackslash(char* path, DWORD capacity);
+[[nodiscard]] DWORD EnsureTrailingBackslash(char* path, DWORD capacity);
 
 // The low 32 bits of every file's size below `directory`, summed modulo 2^32.
 // Names beginning with '.' are left out, with everything below them.
-DWORD GetCopyFileSize(const char* directory);
+[[nodiscard]] DWORD GetCopyFileSize(const char* directory);
 
 }  // namespace qmis

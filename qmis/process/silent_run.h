@@ -12,6 +12,6 @@ inline constexpr DWORD kErrorTextSize = MAX_PATH;
 // code, or E_FAIL when it cannot be started or its code cannot be read. For an
 // exit code other than 0 and 3010 the system's message text for it goes into
 // `errorText` (at most 260 bytes with the zero, cut at a whole character).
-DWORD SilentRunExternalWait(char* commandLine, char* errorText);
+[[nodiscard]] DWORD SilentRunExternalWait(char* commandLine, char* errorText);
 
 }  // namespace qmis

@@ -8,10 +8,10 @@ namespace qmis {
 
 // 1 when the key was saved and the privilege put back cleanly, else 0. An
 // existing file is never replaced: the call then returns 0 without saving.
-int RegSaveKeyToFile(HKEY root, const char* subkey, const char* file);
+[[nodiscard]] int RegSaveKeyToFile(HKEY root, const char* subkey, const char* file);
 
 // 1 when the file was restored over the key and the privilege put back
 // cleanly, else 0.
-int RegRestoreKeyFromFile(HKEY root, const char* subkey, const char* file);
+[[nodiscard]] int RegRestoreKeyFromFile(HKEY root, const char* subkey, const char* file);
 
 }  // namespace qmis

@@ -32,7 +32,8 @@ void SweepEmptyKeys(HKEY key, DWORD depth, DWORD& valueHolders) {
         SweepEmptyKeys(subkey.get(), depth + 1, valueHolders);
       }
     }
-    if (depth == 0 && valueHolders == 0) DeleteKeyTree(key, name);
+    // A branch that cannot be deleted stays; the sweep goes on with the next.
+    if (depth == 0 && valueHolders == 0) (void)DeleteKeyTree(key, name);
   }
 }
 

@@ -8,7 +8,7 @@ namespace qmis {
 
 // Sweeps `path` below `root`. Returns the error of opening the key, or else
 // the status of closing it.
-LONG KeyClean(HKEY root, const char* path);
+[[nodiscard]] LONG KeyClean(HKEY root, const char* path);
 
 // The walk below `key`, depth first; at depth 0 the direct subkeys are the
 // candidates. `valueHolders` counts, per direct subkey, the keys of its

@@ -7,11 +7,11 @@ namespace qmis {
 // Moves "PendingFileRenameOperations" aside into
 // "PostponedFileRenameOperations" (joined after any list parked earlier).
 // Returns 1 when the list was parked and removed, else 0.
-int BackupPendingFileRename();
+[[nodiscard]] int BackupPendingFileRename();
 
 // Writes the parked list back, followed by the entries scheduled since, and
 // removes the parked value. Returns 1 when the merged list was written (or
 // nothing needed writing), else 0 with nothing changed.
-int RestorePendingFileRename();
+[[nodiscard]] int RestorePendingFileRename();
 
 }  // namespace qmis

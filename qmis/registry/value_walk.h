@@ -10,7 +10,7 @@ namespace qmis {
 // a list that has become unusable (deleted by someone else, say) or has no
 // entry beyond `index`: such a key fails at every further index, and a walk
 // that waited for ERROR_NO_MORE_ITEMS would never end.
-bool ValueWalkGoesOn(HKEY key, LONG status, DWORD index);
+[[nodiscard]] bool ValueWalkGoesOn(HKEY key, LONG status, DWORD index);
 
 // A REG_SZ-style value read with the 260-byte limit, always zero-terminated
 // within the buffer, even when stored without its zero.
@@ -22,6 +22,6 @@ struct TextValue {
 
 // Reads value `name` (nullptr for the default value) of `key`, at most 260
 // bytes. Returns the status of the read.
-LONG ReadTextValue(HKEY key, const char* name, TextValue& value);
+[[nodiscard]] LONG ReadTextValue(HKEY key, const char* name, TextValue& value);
 
 }  // namespace qmis

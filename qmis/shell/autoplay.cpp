@@ -50,7 +50,7 @@ void UnregisterAutoInsertTag(const char* productKey) {
   if (restore == Restore::kRestored || restore == Restore::kNothingSaved) {
     RegDeleteValueA(shell.get(), kSavedDefaultValue);
   }
-  DeleteKeyTree(shell.get(), handler);
+  (void)DeleteKeyTree(shell.get(), handler);
 }
 
 }  // namespace qmis

@@ -30,7 +30,7 @@ void HandBackExtension(const char* extension, const char* fileType) {
       RegDeleteValueA(key.get(), kSavedDefaultValue);
       break;
     case Restore::kNothingSaved:
-      DeleteKeyTree(HKEY_CLASSES_ROOT, extension);
+      (void)DeleteKeyTree(HKEY_CLASSES_ROOT, extension);  // what stays is tried again next time
       break;
     case Restore::kUnreadable:
     case Restore::kWriteFailed:
@@ -42,7 +42,7 @@ void DeleteFileType(const char* fileType) {
   UniqueKey key;
   if (RegOpenKeyExA(HKEY_CLASSES_ROOT, fileType, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS)
     return;
-  DeleteKeyTree(HKEY_CLASSES_ROOT, fileType);
+  (void)DeleteKeyTree(HKEY_CLASSES_ROOT, fileType);
 }
 
 }  // namespace

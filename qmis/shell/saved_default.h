@@ -11,7 +11,7 @@ namespace qmis {
 inline constexpr char kSavedDefaultValue[] = "QmPrevious";
 
 // Writes `previous` as "QmPrevious" (REG_SZ, the byte count it was read with).
-LONG SaveDefault(HKEY key, const TextValue& previous);
+[[nodiscard]] LONG SaveDefault(HKEY key, const TextValue& previous);
 
 enum class Restore {
   kRestored,      // the saved default is the default again
@@ -22,6 +22,6 @@ enum class Restore {
 
 // Makes "QmPrevious" the default again, as REG_SZ with the byte count read.
 // "QmPrevious" itself is left to the caller.
-Restore RestoreSavedDefault(HKEY key);
+[[nodiscard]] Restore RestoreSavedDefault(HKEY key);
 
 }  // namespace qmis

@@ -10,16 +10,16 @@ namespace qmis {
 
 // 1 when the last whole character of `text` is the single byte `ch` (its
 // low byte); 0 for the empty string and for a double-byte last character.
-int EndsWithChar(const char* text, DWORD ch);
+[[nodiscard]] int EndsWithChar(const char* text, DWORD ch);
 
 // The text before the first " -f", without one leading and one trailing
 // quote. Returns 0 with the empty string when the marker is missing or the
 // path would not fit 260 bytes (it is never cut).
-int GetUninstallerPath(const char* commandLine, PathBuffer& path);
+[[nodiscard]] int GetUninstallerPath(const char* commandLine, PathBuffer& path);
 
 // The text after the first "-z" to the end of the line, without one leading
 // and one trailing quote. Returns 0 with the empty string when the marker is
 // missing or the key would not fit 260 bytes: a cut key names another product.
-int GetProductArg(const char* commandLine, PathBuffer& productKey);
+[[nodiscard]] int GetProductArg(const char* commandLine, PathBuffer& productKey);
 
 }  // namespace qmis

@@ -45,12 +45,14 @@ const char* DependentCommandFormat(const char* uninstallerPath) {
 void UninstallProduct(const char* commandLine) {
   PathBuffer uninstallerPath;
   PathBuffer productKey;
-  GetUninstallerPath(commandLine, uninstallerPath);
-  GetProductArg(commandLine, productKey);
-  // Every step runs, whatever an earlier one found.
+  // A part that is missing or too long is left empty, and each step refuses
+  // an empty product key or runs no dependent for an empty path.
+  (void)GetUninstallerPath(commandLine, uninstallerPath);
+  (void)GetProductArg(commandLine, productKey);
+  // Every step runs, whatever an earlier one found; no result reaches the host.
   UnregisterExtensions(productKey);
   UnregisterAutoInsertTag(productKey);
-  RemoveRefcountedKeys(productKey);
+  (void)RemoveRefcountedKeys(productKey);
   RunDependentUninstallers(uninstallerPath, productKey);
 }
 
@@ -78,7 +80,8 @@ void RunDependentUninstallers(const char* uninstallerPath, const char* productKe
     if (!FormatPath(command, commandFormat, uninstallerPath, file)) continue;
     char errorText[kErrorTextSize];
     errorText[0] = '\0';
-    SilentRunExternalWait(command, errorText);
+    // Each run is waited for; its exit code and text are not looked at.
+    (void)SilentRunExternalWait(command, errorText);
   }
 }
 

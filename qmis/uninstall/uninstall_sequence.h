@@ -15,10 +15,10 @@ void RunDependentUninstallers(const char* uninstallerPath, const char* productKe
 // The template of the command that runs the host for a dependent's file,
 // "<uninstaller path> -y -f"<file>"", with the path in quotes when it holds a
 // space and names a file as it stands; nullptr when the path is empty.
-const char* DependentCommandFormat(const char* uninstallerPath);
+[[nodiscard]] const char* DependentCommandFormat(const char* uninstallerPath);
 
 // Whether the file exists: it opens for reading, or another process holds it
 // without sharing.
-int IsFilePresent(const char* path);
+[[nodiscard]] int IsFilePresent(const char* path);
 
 }  // namespace qmis
