@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "qmis/layout.h"
+
 namespace qmis {
 
 void RemoveSpaces(char* buffer, DWORD length) {
@@ -14,7 +16,7 @@ void RemoveSpaces(char* buffer, DWORD length) {
 }
 
 bool BuildHandlerName(const char* productKey, PathBuffer& handlerName) {
-  if (!FormatPath(handlerName, "Quillmoor %s", productKey)) return false;
+  if (!FormatPath(handlerName, kHandlerNameFormat, productKey)) return false;
   RemoveSpaces(handlerName, static_cast<DWORD>(std::strlen(handlerName)));
   return true;
 }

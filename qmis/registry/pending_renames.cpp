@@ -5,13 +5,11 @@
 #include <cstring>
 
 #include "qmis/handles.h"
+#include "qmis/layout.h"
 
 namespace qmis {
 namespace {
 
-constexpr char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-constexpr char kPending[] = "PendingFileRenameOperations";
-constexpr char kParked[] = "PostponedFileRenameOperations";
 // The largest list either operation reads from the parked value, and the
 // largest it parks: a restore must be able to read back what a backup wrote.
 constexpr DWORD kListLimit = 0x10000;
@@ -111,19 +109,19 @@ int BackupPendingFileRename() {
   UniqueKey key;
   if (!OpenSessionManager(key)) return 0;
   ListValue pending;
-  if (ReadList(key.get(), kPending, kListLimit, pending) != ERROR_SUCCESS) return 0;
+  if (ReadList(key.get(), kPendingRenamesValue, kListLimit, pending) != ERROR_SUCCESS) return 0;
 
   // A list parked by an earlier backup that was never restored stays in
   // front of the current one; a parked value that cannot be read is never
   // written over.
   ListValue parked;
-  const LONG parkedStatus = ReadList(key.get(), kParked, kListLimit, parked);
+  const LONG parkedStatus = ReadList(key.get(), kParkedRenamesValue, kListLimit, parked);
   if (parkedStatus != ERROR_SUCCESS && parkedStatus != ERROR_FILE_NOT_FOUND) return 0;
-  const LONG written = parked.present ? WriteMerged(key.get(), kParked, parked, pending, parked)
-                                      : WriteList(key.get(), kParked, pending);
+  const LONG written = parked.present ? WriteMerged(key.get(), kParkedRenamesValue, parked, pending, parked)
+                                      : WriteList(key.get(), kParkedRenamesValue, pending);
   if (written != ERROR_SUCCESS) return 0;
 
-  if (RegDeleteValueA(key.get(), kPending) != ERROR_SUCCESS) return 0;
+  if (RegDeleteValueA(key.get(), kPendingRenamesValue) != ERROR_SUCCESS) return 0;
   return 1;
 }
 
@@ -131,15 +129,15 @@ int RestorePendingFileRename() {
   UniqueKey key;
   if (!OpenSessionManager(key)) return 0;
   ListValue parked;
-  if (ReadList(key.get(), kParked, kListLimit, parked) != ERROR_SUCCESS) return 0;
+  if (ReadList(key.get(), kParkedRenamesValue, kListLimit, parked) != ERROR_SUCCESS) return 0;
 
   // Entries scheduled since the backup are read whole, however large.
   ListValue pending;
-  const LONG pendingStatus = ReadList(key.get(), kPending, MAXDWORD, pending);
+  const LONG pendingStatus = ReadList(key.get(), kPendingRenamesValue, MAXDWORD, pending);
   if (pendingStatus != ERROR_SUCCESS && pendingStatus != ERROR_FILE_NOT_FOUND) return 0;
 
-  if (WriteMerged(key.get(), kPending, parked, pending, pending) != ERROR_SUCCESS) return 0;
-  RegDeleteValueA(key.get(), kParked);
+  if (WriteMerged(key.get(), kPendingRenamesValue, parked, pending, pending) != ERROR_SUCCESS) return 0;
+  RegDeleteValueA(key.get(), kParkedRenamesValue);
   return 1;
 }
 

@@ -3,10 +3,10 @@
 #include <optional>
 
 #include "qmis/handles.h"
+#include "qmis/layout.h"
 #include "qmis/path_buffer.h"
 #include "qmis/registry/claim_lock.h"
 #include "qmis/registry/key_tree.h"
-#include "qmis/registry/registry_paths.h"
 #include "qmis/registry/value_walk.h"
 
 namespace qmis {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "qmis/handles.h"
+#include "qmis/layout.h"
 #include "qmis/registry/key_tree.h"
 #include "qmis/registry/value_walk.h"
 #include "qmis/shell/saved_default.h"
@@ -12,8 +13,6 @@
 
 namespace qmis {
 namespace {
-
-constexpr char kAudioCdShell[] = "AudioCD\\shell";
 
 bool OpenAudioCdShell(UniqueKey& key) {
   return RegOpenKeyExA(HKEY_CLASSES_ROOT, kAudioCdShell, 0, KEY_ALL_ACCESS, key.put()) ==

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "qmis/handles.h"
+#include "qmis/layout.h"
 #include "qmis/path_buffer.h"
 #include "qmis/registry/key_tree.h"
 #include "qmis/registry/value_walk.h"
@@ -12,8 +13,6 @@
 namespace qmis {
 namespace {
 
-constexpr char kExtensionsFormat[] =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s\\Extensions";
 
 // Gives the extension back to its earlier file type when the product holds
 // it (no readable default, or the product's file type in any letter case).
@@ -51,7 +50,7 @@ void UnregisterSpecificExtension(const char* prefix, const char* extension) {
   // An empty extension would name the root of HKEY_CLASSES_ROOT.
   if (extension[0] == '\0') return;
   PathBuffer fileType;
-  if (!FormatPath(fileType, "%sFile%s", prefix, extension)) return;
+  if (!FormatPath(fileType, kFileTypeFormat, prefix, extension)) return;
   HandBackExtension(extension, fileType);
   DeleteFileType(fileType);
 }

@@ -4,11 +4,11 @@
 
 #include <windows.h>
 
+#include "qmis/layout.h"
 #include "qmis/registry/value_walk.h"
 
 namespace qmis {
 
-inline constexpr char kSavedDefaultValue[] = "QmPrevious";
 
 // Writes `previous` as "QmPrevious" (REG_SZ, the byte count it was read with).
 [[nodiscard]] LONG SaveDefault(HKEY key, const TextValue& previous);

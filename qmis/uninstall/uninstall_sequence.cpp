@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "qmis/handles.h"
+#include "qmis/layout.h"
 #include "qmis/path_buffer.h"
 #include "qmis/process/silent_run.h"
 #include "qmis/registry/shared_keys.h"
@@ -16,10 +17,6 @@
 namespace qmis {
 namespace {
 
-constexpr char kDependentsFormat[] =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s\\Dependents";
-constexpr char kDependentCommandFormat[] = "%s -y -f\"%s\"";
-constexpr char kQuotedDependentCommandFormat[] = "\"%s\" -y -f\"%s\"";
 
 // A program path with a space is read word by word when it stands unquoted:
 // "C:\Program Files\x.exe" would start C:\Program.exe if one were there. It
