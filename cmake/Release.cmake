@@ -48,6 +48,13 @@ foreach(tool qmis-inspect qmis-uninstall-host)
 endforeach()
 file(MAKE_DIRECTORY ${QMIS_RELEASE_DIR})
 
+set(QMIS_BIN_DIR bin)
+set(QMIS_LIB_DIR lib)
+set(QMIS_INCLUDE_DIR include)
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/qmisConfig.cmake.in
+  ${QMIS_SDK_DIR}/qmisConfig.cmake
+  INSTALL_DESTINATION lib/cmake/qmis
+  PATH_VARS QMIS_BIN_DIR QMIS_LIB_DIR QMIS_INCLUDE_DIR)
 write_basic_package_version_file(${QMIS_SDK_DIR}/qmisConfigVersion.cmake
   VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
 set(QMIS_VERSION_TEXT "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.0.${PROJECT_VERSION_PATCH}")
@@ -59,7 +66,7 @@ add_custom_target(qmis_release ALL DEPENDS
 install(FILES ${release_dll} ${release_dll}.debug DESTINATION bin)
 install(FILES ${PROJECT_SOURCE_DIR}/include/qmis.h DESTINATION include)
 install(FILES ${QMIS_SDK_DIR}/libQMIS.dll.a ${QMIS_SDK_DIR}/QMIS.lib ${QMIS_SDK_DIR}/QMIS.def DESTINATION lib)
-install(FILES ${PROJECT_SOURCE_DIR}/cmake/qmisConfig.cmake ${QMIS_SDK_DIR}/qmisConfigVersion.cmake
+install(FILES ${QMIS_SDK_DIR}/qmisConfig.cmake ${QMIS_SDK_DIR}/qmisConfigVersion.cmake
   DESTINATION lib/cmake/qmis)
 install(FILES ${PROJECT_SOURCE_DIR}/include/QMIS.nsh DESTINATION nsis)
 install(FILES ${PROJECT_SOURCE_DIR}/include/QMIS.iss DESTINATION inno)
