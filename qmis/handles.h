@@ -89,11 +89,21 @@ struct LocalTraits {
   static LONG close(HLOCAL block) { return LocalFree(block) == nullptr ? ERROR_SUCCESS : 1; }
 };
 
+// A module loaded with LoadLibraryA, given back with FreeLibrary.
+struct ModuleTraits {
+  using Type = HMODULE;
+  static HMODULE empty() { return nullptr; }
+  static LONG close(HMODULE module) {
+    return FreeLibrary(module) ? ERROR_SUCCESS : static_cast<LONG>(GetLastError());
+  }
+};
+
 using UniqueKey = Unique<KeyTraits>;
 using UniqueHandle = Unique<HandleTraits>;
 using UniqueFile = Unique<FileTraits>;
 using UniqueFind = Unique<FindTraits>;
 using UniqueLocal = Unique<LocalTraits>;
+using UniqueModule = Unique<ModuleTraits>;
 
 // A movable block from the global heap, held locked while it is owned, then
 // unlocked and freed through its handle.

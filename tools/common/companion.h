@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "qmis/handles.h"
+
 // The folder of the running program, with its trailing backslash: where
 // the companion programs find QMIS.dll and each other.
 inline std::string ProgramFolder() {
@@ -16,29 +18,31 @@ inline std::string ProgramFolder() {
 
 // Loads QMIS.dll from the program's own folder or, as the release lays the
 // tools out (tools\ beside bin\), from ..\bin.
-inline HMODULE LoadCompanionLibrary() {
+inline qmis::UniqueModule LoadCompanionLibrary() {
   for (const char* place : {"", "..\\bin\\"}) {
     const std::string path = ProgramFolder() + place + "QMIS.dll";
     if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
-    return LoadLibraryA(path.c_str());
+    return qmis::UniqueModule(LoadLibraryA(path.c_str()));
   }
-  return nullptr;
+  return {};
 }
 
 // Starts `commandLine` (exactly as given) and waits for it: CreateProcessA,
 // WaitForSingleObject, GetExitCodeProcess. Returns the exit code, or the
-// error of the start.
+// error of the start, the wait or the exit code's read.
 inline DWORD RunAndWait(const std::string& commandLine) {
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
   std::string line = commandLine;
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &info)) {
     return GetLastError();
-  WaitForSingleObject(info.hProcess, INFINITE);
+  }
+  const qmis::UniqueHandle process(info.hProcess);
+  const qmis::UniqueHandle thread(info.hThread);
+  if (WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0) return GetLastError();
   DWORD code = 0;
-  GetExitCodeProcess(info.hProcess, &code);
-  CloseHandle(info.hThread);
-  CloseHandle(info.hProcess);
+  if (!GetExitCodeProcess(process.get(), &code)) return GetLastError();
   return code;
 }

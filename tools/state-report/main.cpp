@@ -37,9 +37,9 @@ int main(int argc, char** argv) {
       return Usage();
     }
   }
-  HMODULE library = LoadCompanionLibrary();
-  auto removeSpaces = reinterpret_cast<decltype(&QMSetup_RemoveSpaces)>(
-      reinterpret_cast<void*>(library ? GetProcAddress(library, "QMSetup_RemoveSpaces") : nullptr));
+  const qmis::UniqueModule library = LoadCompanionLibrary();
+  auto removeSpaces = reinterpret_cast<decltype(&QMSetup_RemoveSpaces)>(reinterpret_cast<void*>(
+      library ? GetProcAddress(library.get(), "QMSetup_RemoveSpaces") : nullptr));
   if (removeSpaces == nullptr) {
     std::fputs("qmis-inspect: QMIS.dll is neither beside the program nor in ..\\bin\n", stderr);
     return 2;
@@ -47,6 +47,5 @@ int main(int argc, char** argv) {
   const QmisState state = ReadQmisState(product, removeSpaces);
   const std::string report = json ? JsonReport(state) : TextReport(state);
   std::fwrite(report.data(), 1, report.size(), stdout);
-  FreeLibrary(library);
   return state.inconsistencies.empty() ? 0 : 1;
 }

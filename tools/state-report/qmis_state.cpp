@@ -4,23 +4,22 @@
 #include <cstring>
 #include <map>
 
+#include "qmis/handles.h"
+
 namespace {
 
 const char kUninstall[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const char kMaker[] = "SOFTWARE\\Quillmoor";
 const char kSession[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
-// A key opened for reading, closed at scope end.
+// A key opened for reading, with the walks the report needs; its owner
+// closes it at scope end.
 class ReadKey {
  public:
   ReadKey(HKEY root, const std::string& path) {
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key_) != ERROR_SUCCESS) key_ = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, owner_.put()) != ERROR_SUCCESS) owner_.reset();
+    key_ = owner_.get();
   }
-  ~ReadKey() {
-    if (key_) RegCloseKey(key_);
-  }
-  ReadKey(const ReadKey&) = delete;
-  ReadKey& operator=(const ReadKey&) = delete;
   explicit operator bool() const { return key_ != nullptr; }
   HKEY get() const { return key_; }
 
@@ -69,6 +68,7 @@ class ReadKey {
   }
 
  private:
+  qmis::UniqueKey owner_;
   HKEY key_ = nullptr;
 };
 

@@ -21,6 +21,10 @@ namespace {
 
 using Hook = int(WINAPI*)(DWORD, DWORD, DWORD);
 
+Hook HookOf(HMODULE library, const char* name) {
+  return reinterpret_cast<Hook>(reinterpret_cast<void*>(GetProcAddress(library, name)));
+}
+
 // The text behind `option` on the command line: a quoted argument up to its
 // closing quote, or an unquoted one up to the next space.
 std::string OptionArgument(const std::string& commandLine, const std::string& option) {
@@ -54,18 +58,17 @@ int main() {
   const std::string scriptPath = OptionArgument(commandLine, "-f");
   const ULONGLONG started = Now();
 
-  HMODULE library = LoadCompanionLibrary();
-  if (library == nullptr) return 2;
-  auto initialize = reinterpret_cast<Hook>(reinterpret_cast<void*>(GetProcAddress(library, "UninstInitialize")));
-  auto uninitialize = reinterpret_cast<Hook>(reinterpret_cast<void*>(GetProcAddress(library, "UninstUnInitialize")));
-  if (initialize == nullptr || uninitialize == nullptr) return 2;
-
-  initialize(0, 0, 0);
   UninstallScript script;
-  const bool haveScript = ReadUninstallScript(scriptPath, script);
-  if (haveScript) RunUninstallScript(script);
-  uninitialize(0, 0, 0);
-  FreeLibrary(library);
+  {
+    const qmis::UniqueModule library = LoadCompanionLibrary();
+    if (!library) return 2;
+    const auto initialize = HookOf(library.get(), "UninstInitialize");
+    const auto uninitialize = HookOf(library.get(), "UninstUnInitialize");
+    if (initialize == nullptr || uninitialize == nullptr) return 2;
+    initialize(0, 0, 0);
+    if (ReadUninstallScript(scriptPath, script)) RunUninstallScript(script);
+    uninitialize(0, 0, 0);
+  }
 
   for (const ScriptStep& step : script.steps) {
     if (step.verb != "log") continue;
