@@ -57,8 +57,8 @@ void Compare(const char* what, int rounds, const std::function<void()>& prepare,
     }
   }
   const double lib = Median(libraryTimes), ref = Median(referenceTimes);
-  std::printf("%-44s library %9.1f ms   reference %9.1f ms   ratio %.2f\n", what, lib * 1000, ref * 1000,
-              lib / ref);
+  std::printf("%-44s library %9.1f ms   reference %9.1f ms   ratio %.2f\n", what, lib * 1000,
+              ref * 1000, lib / ref);
   std::fflush(stdout);
 }
 
@@ -68,14 +68,16 @@ const char kProduct[] = "QMIS Bench";
 // Builds `breadth` keys under each of `depth` levels below root\path.
 void BuildTree(const std::string& path, int breadth, int perChild, int chain) {
   HKEY root = nullptr;
-  RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &root, nullptr);
+  RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &root,
+                  nullptr);
   for (int i = 0; i < breadth; ++i) {
     HKEY child = nullptr;
-    RegCreateKeyExA(root, ("k" + std::to_string(i)).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child, nullptr);
+    RegCreateKeyExA(root, ("k" + std::to_string(i)).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                    &child, nullptr);
     for (int j = 0; j < perChild; ++j) {
       HKEY grandchild = nullptr;
-      RegCreateKeyExA(child, ("g" + std::to_string(j)).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &grandchild,
-                      nullptr);
+      RegCreateKeyExA(child, ("g" + std::to_string(j)).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                      nullptr, &grandchild, nullptr);
       RegCloseKey(grandchild);
     }
     RegCloseKey(child);
@@ -92,15 +94,17 @@ void BuildTree(const std::string& path, int breadth, int perChild, int chain) {
 }
 
 void ClaimBench(const char* name) {
-  const std::string list = std::string("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") + kProduct +
-                           "\\RefcountList";
+  const std::string list =
+      std::string("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") + kProduct +
+      "\\RefcountList";
   HKEY key = nullptr;
   const DWORD bits = 1;
-  RegCreateKeyExA(HKEY_LOCAL_MACHINE, list.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+  RegCreateKeyExA(HKEY_LOCAL_MACHINE, list.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                  nullptr);
   RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&bits), 4);
   RegCloseKey(key);
-  RegCreateKeyExA(HKEY_LOCAL_MACHINE, (std::string(kMaker) + "\\" + name).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                  nullptr, &key, nullptr);
+  RegCreateKeyExA(HKEY_LOCAL_MACHINE, (std::string(kMaker) + "\\" + name).c_str(), 0, nullptr, 0,
+                  KEY_ALL_ACCESS, nullptr, &key, nullptr);
   RegSetValueExA(key, "Refcount", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&bits), 4);
   RegCloseKey(key);
 }
@@ -109,16 +113,18 @@ void ClaimBench(const char* name) {
 // makes and no lock: the claim-list entry, the mask read and ORed, then the
 // mask read again, cleared and the key and the list deleted.
 void UnguardedClaimAndRelease(const char* name) {
-  const std::string product = std::string("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") + kProduct;
+  const std::string product =
+      std::string("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") + kProduct;
   const std::string shared = std::string(kMaker) + "\\" + name;
   const DWORD bits = 1;
   HKEY key = nullptr;
-  RegCreateKeyExA(HKEY_LOCAL_MACHINE, (product + "\\RefcountList").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                  nullptr, &key, nullptr);
+  RegCreateKeyExA(HKEY_LOCAL_MACHINE, (product + "\\RefcountList").c_str(), 0, nullptr, 0,
+                  KEY_ALL_ACCESS, nullptr, &key, nullptr);
   RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&bits), 4);
   RegCloseKey(key);
   for (int pass = 0; pass < 2; ++pass) {
-    RegCreateKeyExA(HKEY_LOCAL_MACHINE, shared.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE, shared.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                    &key, nullptr);
     DWORD mask = 0, size = sizeof mask, type = 0;
     RegQueryValueExA(key, "Refcount", nullptr, &type, reinterpret_cast<BYTE*>(&mask), &size);
     mask = pass == 0 ? mask | bits : mask & ~bits;
@@ -134,7 +140,8 @@ void UnguardedClaimAndRelease(const char* name) {
 bool HoldsValueBelow(HKEY key) {
   char name[MAX_PATH];
   DWORD size = MAX_PATH;
-  if (RegEnumValueA(key, 0, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_NO_MORE_ITEMS) return true;
+  if (RegEnumValueA(key, 0, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_NO_MORE_ITEMS)
+    return true;
   for (DWORD i = 0;; ++i) {
     if (RegEnumKeyA(key, i, name, MAX_PATH) != ERROR_SUCCESS) return false;
     HKEY sub = nullptr;
@@ -163,13 +170,14 @@ void ReferenceSweep(const std::string& path) {
 
 DWORD ReferenceSize(const std::string& dir) {
   WIN32_FIND_DATAA entry;
-  HANDLE search = FindFirstFileExA((dir + "\\*").c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr,
-                                   FIND_FIRST_EX_LARGE_FETCH);
+  HANDLE search = FindFirstFileExA((dir + "\\*").c_str(), FindExInfoBasic, &entry,
+                                   FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
   if (search == INVALID_HANDLE_VALUE) return 0;
   DWORD total = 0;
   do {
     if (entry.cFileName[0] == '.') continue;
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) total += ReferenceSize(dir + "\\" + entry.cFileName);
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+      total += ReferenceSize(dir + "\\" + entry.cFileName);
     total += entry.nFileSizeLow;
   } while (FindNextFileA(search, &entry));
   FindClose(search);
@@ -180,7 +188,8 @@ double ProcessCpuSeconds() {
   FILETIME created, exited, kernel, user;
   GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
   auto seconds = [](FILETIME t) {
-    return static_cast<double>((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+    return static_cast<double>((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime) /
+           1e7;
   };
   return seconds(kernel) + seconds(user);
 }
@@ -207,19 +216,23 @@ int main(int argc, char** argv) {
                              Shape{"key-tree deletion, deep chain of 400", 0, 0, 400}}) {
     const std::string name = "Bench";
     const std::string path = std::string(kMaker) + "\\" + name;
-    Compare(shape.name, rounds,
-            [&] {
-              BuildTree(path, shape.breadth, shape.perChild, shape.chain);
-              ClaimBench(name.c_str());
-            },
-            [&] { std::string product = kProduct; release(product.data()); },
-            [&] {
-              HKEY maker = nullptr;
-              RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMaker, 0, KEY_ALL_ACCESS, &maker);
-              RegDeleteTreeA(maker, name.c_str());
-              RegDeleteKeyA(maker, name.c_str());
-              RegCloseKey(maker);
-            });
+    Compare(
+        shape.name, rounds,
+        [&] {
+          BuildTree(path, shape.breadth, shape.perChild, shape.chain);
+          ClaimBench(name.c_str());
+        },
+        [&] {
+          std::string product = kProduct;
+          release(product.data());
+        },
+        [&] {
+          HKEY maker = nullptr;
+          RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMaker, 0, KEY_ALL_ACCESS, &maker);
+          RegDeleteTreeA(maker, name.c_str());
+          RegDeleteKeyA(maker, name.c_str());
+          RegCloseKey(maker);
+        });
   }
 
   // A claim and a release of one shared key, against the same registry
@@ -227,26 +240,31 @@ int main(int argc, char** argv) {
   // costs a call.
   auto claim = Export("QMSetup_SetRefcountedKey", &QMSetup_SetRefcountedKey);
   const int claims = 200;
-  Compare("claim and release of one key, 200 times", rounds, [] {},
-          [&] {
-            for (int i = 0; i < claims; ++i) {
-              std::string product = kProduct, key = "BenchClaim";
-              claim(product.data(), key.data(), 1);
-              release(product.data());
-            }
-          },
-          [&] {
-            for (int i = 0; i < claims; ++i) UnguardedClaimAndRelease("BenchClaim");
-          });
+  Compare(
+      "claim and release of one key, 200 times", rounds, [] {},
+      [&] {
+        for (int i = 0; i < claims; ++i) {
+          std::string product = kProduct, key = "BenchClaim";
+          claim(product.data(), key.data(), 1);
+          release(product.data());
+        }
+      },
+      [&] {
+        for (int i = 0; i < claims; ++i) UnguardedClaimAndRelease("BenchClaim");
+      });
 
   const std::string swept = "SOFTWARE\\QmisBench\\Sweep";
-  Compare("empty-branch sweep, 100 x 100 empty keys", rounds,
-          [&] {
-            RegDeleteTreeA(HKEY_LOCAL_MACHINE, swept.c_str());
-            BuildTree(swept, 100, 99, 0);
-          },
-          [&] { std::string path = swept; sweep(HKEY_LOCAL_MACHINE, path.data()); },
-          [&] { ReferenceSweep(swept); });
+  Compare(
+      "empty-branch sweep, 100 x 100 empty keys", rounds,
+      [&] {
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, swept.c_str());
+        BuildTree(swept, 100, 99, 0);
+      },
+      [&] {
+        std::string path = swept;
+        sweep(HKEY_LOCAL_MACHINE, path.data());
+      },
+      [&] { ReferenceSweep(swept); });
   RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\QmisBench");
 
   char temp[MAX_PATH];
@@ -257,33 +275,35 @@ int main(int argc, char** argv) {
     const std::string dir = tree + "\\d" + std::to_string(d);
     CreateDirectoryA(dir.c_str(), nullptr);
     for (int f = 0; f < 100; ++f) {
-      HANDLE file = CreateFileA((dir + "\\f" + std::to_string(f)).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                0, nullptr);
+      HANDLE file = CreateFileA((dir + "\\f" + std::to_string(f)).c_str(), GENERIC_WRITE, 0,
+                                nullptr, CREATE_ALWAYS, 0, nullptr);
       DWORD written = 0;
       WriteFile(file, "0123456789", 1 + f % 10, &written, nullptr);
       CloseHandle(file);
     }
   }
   DWORD libraryTotal = 0, referenceTotal = 0;
-  Compare("directory size, 20,000 files in 200 folders", rounds, [] {},
-          [&] { libraryTotal = size(tree.c_str()); }, [&] { referenceTotal = ReferenceSize(tree); });
+  Compare(
+      "directory size, 20,000 files in 200 folders", rounds, [] {},
+      [&] { libraryTotal = size(tree.c_str()); }, [&] { referenceTotal = ReferenceSize(tree); });
   if (std::string("directory size").find(g_only) != std::string::npos) {
     std::printf("  (both count %lu bytes%s)\n", static_cast<unsigned long>(libraryTotal),
                 libraryTotal == referenceTotal ? "" : " -- MISMATCH");
   }
 
   const std::string child = "\"" + ProgramFolder() + "qmis-test-child.exe\" 0";
-  Compare("silent runner, 50 runs of a trivial program", rounds, [] {},
-          [&] {
-            for (int i = 0; i < 50; ++i) {
-              std::string command = child;
-              char text[MAX_PATH];
-              run(command.data(), text);
-            }
-          },
-          [&] {
-            for (int i = 0; i < 50; ++i) RunAndWait(child);
-          });
+  Compare(
+      "silent runner, 50 runs of a trivial program", rounds, [] {},
+      [&] {
+        for (int i = 0; i < 50; ++i) {
+          std::string command = child;
+          char text[MAX_PATH];
+          run(command.data(), text);
+        }
+      },
+      [&] {
+        for (int i = 0; i < 50; ++i) RunAndWait(child);
+      });
   if (g_only.empty() || std::string("silent runner").find(g_only) != std::string::npos) {
     // CPU the caller burns over a run whose child sleeps 2 s: the library's
     // blocking wait against the reference's, so process start-up shows as
@@ -299,7 +319,8 @@ int main(int argc, char** argv) {
         RunAndWait(sleeper);
       }
       std::printf("%-44s %.0f ms of CPU over %.1f s\n",
-                  side == 0 ? "caller's CPU, child sleeping 2 s: library" : "caller's CPU, child sleeping 2 s: reference",
+                  side == 0 ? "caller's CPU, child sleeping 2 s: library"
+                            : "caller's CPU, child sleeping 2 s: reference",
                   (ProcessCpuSeconds() - cpuBefore) * 1000, Now() - wallBefore);
     }
   }

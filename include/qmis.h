@@ -111,11 +111,14 @@ typedef void(QMIS_CALL* QMIS_UNREGISTER_SPECIFIC_EXTENSION_FN)(char* prefix, cha
 #define QMIS_DECORATED(name) __asm__("\"" name "\"")
 #endif
 /* Takes the Audio-CD AutoPlay default for the product, saving the old one. */
-void QMIS_CALL RegisterAutoInsertTag(char* productKey) QMIS_DECORATED(QMIS_REGISTER_AUTO_INSERT_TAG_NAME);
+void QMIS_CALL RegisterAutoInsertTag(char* productKey)
+    QMIS_DECORATED(QMIS_REGISTER_AUTO_INSERT_TAG_NAME);
 /* Hands the AutoPlay default back and deletes the product's verb. */
-void QMIS_CALL UnregisterAutoInsertTag(char* productKey) QMIS_DECORATED(QMIS_UNREGISTER_AUTO_INSERT_TAG_NAME);
+void QMIS_CALL UnregisterAutoInsertTag(char* productKey)
+    QMIS_DECORATED(QMIS_UNREGISTER_AUTO_INSERT_TAG_NAME);
 /* Hands back every extension listed under the product's "Extensions". */
-void QMIS_CALL UnregisterExtensions(char* productKey) QMIS_DECORATED(QMIS_UNREGISTER_EXTENSIONS_NAME);
+void QMIS_CALL UnregisterExtensions(char* productKey)
+    QMIS_DECORATED(QMIS_UNREGISTER_EXTENSIONS_NAME);
 /* Hands back one extension; prefix is the product's handler name. */
 void QMIS_CALL UnregisterSpecificExtension(char* prefix, char* extension)
     QMIS_DECORATED(QMIS_UNREGISTER_SPECIFIC_EXTENSION_NAME);

@@ -12,8 +12,8 @@ namespace qmis {
 [[nodiscard]] DWORD NextCharacter(const char* text, DWORD offset, DWORD capacity);
 
 struct TextEnd {
-  DWORD length;          // offset of the terminating zero
-  const char* last;      // start of the last whole character; null when empty
+  DWORD length;      // offset of the terminating zero
+  const char* last;  // start of the last whole character; null when empty
 };
 
 // Walks `text` to its terminating zero, reading no byte past `capacity`.

@@ -13,7 +13,8 @@ using PathBuffer = char[kPathBufferSize];
 // result that would not fit 260 bytes with its zero: returns false and leaves
 // the empty string, so that no key is ever named by a cut-off path.
 [[nodiscard]] bool FormatPath(PathBuffer& out, const char* format, const char* arg);
-[[nodiscard]] bool FormatPath(PathBuffer& out, const char* format, const char* first, const char* second);
+[[nodiscard]] bool FormatPath(PathBuffer& out, const char* format, const char* first,
+                              const char* second);
 
 // Copies `text` whole into `out`, or returns false with the empty string
 // when it does not fit.

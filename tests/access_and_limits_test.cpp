@@ -35,7 +35,8 @@ class AccessAndLimits : public LibraryTest {
  protected:
   void SetUp() override {
     LibraryTest::SetUp();
-    product_ = sandbox_.NewKey(HKEY_LOCAL_MACHINE, kUninstall, "Product").substr(kUninstall.size() + 1);
+    product_ =
+        sandbox_.NewKey(HKEY_LOCAL_MACHINE, kUninstall, "Product").substr(kUninstall.size() + 1);
     entry_ = kUninstall + "\\" + product_;
     handler_ = "Quillmoor" + product_;
     DeleteTree(HKEY_CLASSES_ROOT, "AudioCD");
@@ -47,8 +48,10 @@ class AccessAndLimits : public LibraryTest {
   std::vector<std::string> Opens() {
     std::vector<std::string> opens;
     for (const Call& call : hook().Log()) {
-      if (call.function == "RegOpenKeyExA") opens.push_back("open " + call.strings[1] + " " + Rights(call.args[3]));
-      if (call.function == "RegCreateKeyExA") opens.push_back("create " + call.strings[1] + " " + Rights(call.args[5]));
+      if (call.function == "RegOpenKeyExA")
+        opens.push_back("open " + call.strings[1] + " " + Rights(call.args[3]));
+      if (call.function == "RegCreateKeyExA")
+        opens.push_back("create " + call.strings[1] + " " + Rights(call.args[5]));
     }
     std::sort(opens.begin(), opens.end());
     return opens;
@@ -76,7 +79,8 @@ class AccessAndLimits : public LibraryTest {
 };
 
 TEST_F(AccessAndLimits, EveryOpenAsksExactlyTheRightsItsOperationNeeds) {
-  const std::string shared = sandbox_.NewKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor", "Shared").substr(19);
+  const std::string shared =
+      sandbox_.NewKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor", "Shared").substr(19);
   const std::string ext = "." + sandbox_.Unique("ext"), fileType = handler_ + "File" + ext;
   sandbox_.Own(HKEY_CLASSES_ROOT, ext);
   sandbox_.Own(HKEY_CLASSES_ROOT, fileType);
@@ -99,26 +103,40 @@ TEST_F(AccessAndLimits, EveryOpenAsksExactlyTheRightsItsOperationNeeds) {
     std::vector<std::string> opens;  // as Opens() gives them
   };
   const std::vector<Case> cases = {
-      {"claim", [&] { api().SetRefcountedKey(Product(), sharedArg.data(), 1); },
-       {"create " + entry_ + "\\RefcountList all", "create SOFTWARE\\Quillmoor\\" + shared + " all"}},
-      {"release", [&] { api().RemoveRefcountedKeys(Product()); },
-       {"open " + entry_ + " all", "open " + entry_ + "\\RefcountList read", "open RefcountList read",
-        "open SOFTWARE\\Quillmoor all", "open " + shared + " all", "open " + shared + " read"}},
-      {"take AutoPlay", [&] { api().RegisterAutoInsertTag(Product()); },
+      {"claim",
+       [&] { api().SetRefcountedKey(Product(), sharedArg.data(), 1); },
+       {"create " + entry_ + "\\RefcountList all",
+        "create SOFTWARE\\Quillmoor\\" + shared + " all"}},
+      {"release",
+       [&] { api().RemoveRefcountedKeys(Product()); },
+       {"open " + entry_ + " all", "open " + entry_ + "\\RefcountList read",
+        "open RefcountList read", "open SOFTWARE\\Quillmoor all", "open " + shared + " all",
+        "open " + shared + " read"}},
+      {"take AutoPlay",
+       [&] { api().RegisterAutoInsertTag(Product()); },
        {"open " + kShell + " all"}},
-      {"hand back AutoPlay", [&] { api().UnregisterAutoInsertTag(Product()); },
+      {"hand back AutoPlay",
+       [&] { api().UnregisterAutoInsertTag(Product()); },
        {"open " + handler_ + " read", "open " + kShell + " all"}},
-      {"hand back extensions", [&] { api().UnregisterExtensions(Product()); },
+      {"hand back extensions",
+       [&] { api().UnregisterExtensions(Product()); },
        {"open " + ext + " all", "open " + entry_ + "\\Extensions read", "open " + fileType + " all",
         "open " + fileType + " read"}},
-      {"sweep", [&] { api().KeyClean(HKEY_LOCAL_MACHINE, sweptArg.data()); },
+      {"sweep",
+       [&] { api().KeyClean(HKEY_LOCAL_MACHINE, sweptArg.data()); },
        {"open " + swept + " all", "open a-full all", "open b-empty all", "open b-empty read"}},
-      {"save hive", [&] { api().RegSaveKey(HKEY_LOCAL_MACHINE, sweptArg.data(), hive.data()); },
+      {"save hive",
+       [&] { api().RegSaveKey(HKEY_LOCAL_MACHINE, sweptArg.data(), hive.data()); },
        {"create " + swept + " write"}},
-      {"restore hive", [&] { api().RegRestoreKey(HKEY_LOCAL_MACHINE, sweptArg.data(), hive.data()); },
+      {"restore hive",
+       [&] { api().RegRestoreKey(HKEY_LOCAL_MACHINE, sweptArg.data(), hive.data()); },
        {"create " + swept + " all"}},
-      {"park renames", [&] { api().BackupPendingFileRename(); }, {"open " + sessionManager + " all"}},
-      {"merge renames", [&] { api().RestorePendingFileRename(); }, {"open " + sessionManager + " all"}},
+      {"park renames",
+       [&] { api().BackupPendingFileRename(); },
+       {"open " + sessionManager + " all"}},
+      {"merge renames",
+       [&] { api().RestorePendingFileRename(); },
+       {"open " + sessionManager + " all"}},
       {"uninstall hook",
        [&] {
          hook().Replace("GetCommandLineA", [&](const uint32_t*) {
@@ -152,7 +170,8 @@ TEST_F(AccessAndLimits, TextValuesOfExactly260BytesAreReadAnd261AreNot) {
     std::function<bool()> wasRead;
   };
   const std::vector<Reader> readers = {
-      {"AutoPlay default, taken", [&](size_t n) { SetValue(HKEY_CLASSES_ROOT, kShell, "", Text(n)); },
+      {"AutoPlay default, taken",
+       [&](size_t n) { SetValue(HKEY_CLASSES_ROOT, kShell, "", Text(n)); },
        [&] { api().RegisterAutoInsertTag(Product()); },
        [&] { return ReadValue(HKEY_CLASSES_ROOT, kShell, "QmPrevious").has_value(); }},
       {"AutoPlay saved verb, handed back",
@@ -234,14 +253,16 @@ TEST_F(AccessAndLimits, ListEntriesOfExactly260BytesAreReadAnd261AreNot) {
 // "QmPrevious" keeps the byte count read, zero or no zero; the handback
 // writes back the count it reads.
 TEST_F(AccessAndLimits, SavedDefaultKeepsTheByteCountRead) {
-  for (const RegValue& stored : {Sz("play"), RegValue{REG_EXPAND_SZ, "play"}, RegValue{REG_SZ, std::string("pl\0ay\0", 6)}}) {
+  for (const RegValue& stored : {Sz("play"), RegValue{REG_EXPAND_SZ, "play"},
+                                 RegValue{REG_SZ, std::string("pl\0ay\0", 6)}}) {
     SetValue(HKEY_CLASSES_ROOT, kShell, "", stored);
     const DWORD size = static_cast<DWORD>(ReadValue(HKEY_CLASSES_ROOT, kShell, "")->bytes.size());
     hook().ClearLog();
     api().RegisterAutoInsertTag(Product());
     api().UnregisterAutoInsertTag(Product());
     std::vector<std::string> writes;
-    for (const Call& call : hook().Calls("RegSetValueExA")) writes.push_back(call.strings[1] + ":" + std::to_string(call.args[5]));
+    for (const Call& call : hook().Calls("RegSetValueExA"))
+      writes.push_back(call.strings[1] + ":" + std::to_string(call.args[5]));
     EXPECT_EQ(writes, (std::vector<std::string>{"QmPrevious:" + std::to_string(size),
                                                 ":" + std::to_string(handler_.size() + 1),
                                                 ":" + std::to_string(size)}))

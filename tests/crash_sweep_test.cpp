@@ -47,7 +47,8 @@ void PutList(const char* name, const std::optional<RegValue>& value) {
   qmis::UniqueKey key;
   RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSession.c_str(), 0, KEY_ALL_ACCESS, key.put());
   if (value) {
-    RegSetValueExA(key.get(), name, 0, value->type, reinterpret_cast<const BYTE*>(value->bytes.data()),
+    RegSetValueExA(key.get(), name, 0, value->type,
+                   reinterpret_cast<const BYTE*>(value->bytes.data()),
                    static_cast<DWORD>(value->bytes.size()));
   } else {
     RegDeleteValueA(key.get(), name);
@@ -104,9 +105,10 @@ class CrashSweep : public ::testing::Test {
         differing += " " + std::to_string(k);
       }
     }
-    std::printf("crash sweep: %s, %d kill points%s%s\n", scenario.what, clean.writes,
-                differing.empty() ? "" : "; another state than one whole call's after kills before write",
-                differing.c_str());
+    std::printf(
+        "crash sweep: %s, %d kill points%s%s\n", scenario.what, clean.writes,
+        differing.empty() ? "" : "; another state than one whole call's after kills before write",
+        differing.c_str());
   }
 
   RegistrySandbox sandbox_;
@@ -175,8 +177,9 @@ TEST_F(CrashSweep, EveryWriteOfEveryCallThatWritesMoreThanOnce) {
     static const char kNew[] = "\\??\\C:\\q-new\0\0";             // a deletion
     static const char kOld[] = "\\??\\C:\\q-a\0\\??\\C:\\q-b\0";  // a rename
     PutList(kLists[0], RegValue{REG_MULTI_SZ, std::string(kNew, sizeof kNew)});
-    PutList(kLists[1], parked ? std::optional<RegValue>({REG_MULTI_SZ, std::string(kOld, sizeof kOld)})
-                              : std::nullopt);
+    PutList(kLists[1], parked
+                           ? std::optional<RegValue>({REG_MULTI_SZ, std::string(kOld, sizeof kOld)})
+                           : std::nullopt);
   };
   const std::string sweepKey = sandbox_.NewKey(HKEY_CURRENT_USER, "Software\\QmisTests", "sweep");
   const std::string host = "\"" + ProgramFolder() + "qmis-test-child.exe\" -f\"x\" -z" + product;
@@ -189,7 +192,8 @@ TEST_F(CrashSweep, EveryWriteOfEveryCallThatWritesMoreThanOnce) {
          DeleteTree(HKEY_CLASSES_ROOT, "AudioCD");
          SetValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "", Sz("play"));
        },
-       {"take-autoplay", product}, shell},
+       {"take-autoplay", product},
+       shell},
       {"AutoPlay hand-back", tookShell, {"hand-back-autoplay", product}, shell},
       {"extension hand-back", tookShell, {"hand-back-extensions", product}, shell, savedTypeStays},
       {"sweep",
@@ -198,13 +202,15 @@ TEST_F(CrashSweep, EveryWriteOfEveryCallThatWritesMoreThanOnce) {
          CreateTree(HKEY_CURRENT_USER, sweepKey, {"A\\x", "B\\c", "C\\d\\e", "D"});
          SetValue(HKEY_CURRENT_USER, sweepKey + "\\B\\c", "v", Dword(1));
        },
-       {"sweep", "HKCU", sweepKey}, {{HKEY_CURRENT_USER, sweepKey}}},
+       {"sweep", "HKCU", sweepKey},
+       {{HKEY_CURRENT_USER, sweepKey}}},
       {"key-tree deletion",
        [&] {
          DeleteTree(HKEY_CURRENT_USER, sweepKey);
          CreateTree(HKEY_CURRENT_USER, sweepKey, {"A\\x\\y", "B", "C\\d"});
        },
-       {"delete-tree", "HKCU", sweepKey}, {{HKEY_CURRENT_USER, sweepKey}}},
+       {"delete-tree", "HKCU", sweepKey},
+       {{HKEY_CURRENT_USER, sweepKey}}},
       {"backup", [&] { lists(false); }, {"backup"}, {}},
       {"backup behind an earlier parked list", [&] { lists(true); }, {"backup"}, {}},
       {"restore", [&] { lists(true); }, {"restore"}, {}},
@@ -214,7 +220,9 @@ TEST_F(CrashSweep, EveryWriteOfEveryCallThatWritesMoreThanOnce) {
          SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product + "\\Dependents", "d",
                   Sz(dir / "dependent.txt"));
        },
-       {"uninstall", host}, all, savedTypeStays},
+       {"uninstall", host},
+       all,
+       savedTypeStays},
   };
   for (const Scenario& scenario : scenarios) Sweep(scenario);
 }

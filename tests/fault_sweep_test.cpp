@@ -32,14 +32,18 @@ struct Failure {
 // freeing) and calls that cannot fail are not failed.
 std::optional<Failure> FailureFor(const std::string& function) {
   static const std::set<std::string> kNotFailed = {
-      "RegCloseKey", "CloseHandle", "FindClose", "GlobalUnlock", "GlobalFree", "LocalFree", "ReleaseMutex",
-      "GetCurrentProcess", "GetCommandLineA", "lstrcmpA", "lstrcmpiA"};
+      "RegCloseKey",     "CloseHandle", "FindClose",    "GlobalUnlock",
+      "GlobalFree",      "LocalFree",   "ReleaseMutex", "GetCurrentProcess",
+      "GetCommandLineA", "lstrcmpA",    "lstrcmpiA"};
   if (kNotFailed.count(function)) return std::nullopt;
   if (function.rfind("Reg", 0) == 0) return Failure{ERROR_ACCESS_DENIED, 0};
-  if (function == "GlobalAlloc" || function == "GlobalLock") return Failure{0, ERROR_NOT_ENOUGH_MEMORY};
+  if (function == "GlobalAlloc" || function == "GlobalLock")
+    return Failure{0, ERROR_NOT_ENOUGH_MEMORY};
   if (function == "CreateFileA" || function == "FindFirstFileA" || function == "FindFirstFileW")
-    return Failure{static_cast<uint32_t>(reinterpret_cast<uintptr_t>(INVALID_HANDLE_VALUE)), ERROR_ACCESS_DENIED};
-  if (function == "GetFileAttributesA") return Failure{INVALID_FILE_ATTRIBUTES, ERROR_FILE_NOT_FOUND};
+    return Failure{static_cast<uint32_t>(reinterpret_cast<uintptr_t>(INVALID_HANDLE_VALUE)),
+                   ERROR_ACCESS_DENIED};
+  if (function == "GetFileAttributesA")
+    return Failure{INVALID_FILE_ATTRIBUTES, ERROR_FILE_NOT_FOUND};
   if (function == "WaitForSingleObject") return Failure{WAIT_FAILED, ERROR_INVALID_HANDLE};
   return Failure{0, ERROR_ACCESS_DENIED};  // FALSE or NULL
 }
@@ -66,8 +70,8 @@ class CoverageReport : public ::testing::Environment {
     for (const std::string& name : imported)
       if (!g_failedFunctions.count(name)) missed += " " + name;
     std::printf("fault sweep: %d injections over %zu of the %zu failable imported functions%s%s\n",
-                g_injections, g_failedFunctions.size(), imported.size(), missed.empty() ? "" : "; never failed:",
-                missed.c_str());
+                g_injections, g_failedFunctions.size(), imported.size(),
+                missed.empty() ? "" : "; never failed:", missed.c_str());
     EXPECT_TRUE(missed.empty()) << "every failable import is failed somewhere";
   }
 };
@@ -101,7 +105,8 @@ class FaultSweep : public LibraryTest {
       hook().ClearRules();
       scenario.check(result, failed);
       scenario.tearDown();
-      for (const std::string& line : hook().Outstanding()) ADD_FAILURE() << "not released: " << line;
+      for (const std::string& line : hook().Outstanding())
+        ADD_FAILURE() << "not released: " << line;
       ++g_injections;
       g_failedFunctions.insert(call.function);
     }
@@ -114,26 +119,34 @@ class FaultSweep : public LibraryTest {
 
 TEST_F(FaultSweep, ReleasingClaimsNeverTakesAnotherProductsBits) {
   const std::string a = Product("A"), b = Product("B");
-  const std::string key = sandbox_.NewKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor", "K").substr(19);
+  const std::string key =
+      sandbox_.NewKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor", "K").substr(19);
   Sweep({[&] {
            SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + a + "\\RefcountList", key, Dword(1));
            SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + b + "\\RefcountList", key, Dword(2));
            SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\" + key, "Refcount", Dword(3));
          },
-         [&] { std::string p = a; return static_cast<uint32_t>(api().RemoveRefcountedKeys(p.data())); },
+         [&] {
+           std::string p = a;
+           return static_cast<uint32_t>(api().RemoveRefcountedKeys(p.data()));
+         },
          [&](uint32_t, const std::string&) {
-           const auto mask = ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\" + key, "Refcount");
+           const auto mask =
+               ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\" + key, "Refcount");
            ASSERT_TRUE(mask.has_value()) << "the key went while B still claims it";
-           EXPECT_TRUE(*reinterpret_cast<const DWORD*>(mask->bytes.data()) & 2) << "B's bit was released";
+           EXPECT_TRUE(*reinterpret_cast<const DWORD*>(mask->bytes.data()) & 2)
+               << "B's bit was released";
          }});
 }
 
 TEST_F(FaultSweep, ClaimingReportsWhatItWrote) {
   const std::string a = Product("A");
-  const std::string key = sandbox_.NewKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor", "K").substr(19);
+  const std::string key =
+      sandbox_.NewKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor", "K").substr(19);
   // The lock's mutex as another account made it: it exists, and the full
   // access CreateMutexA asks for is refused, so it is opened instead.
-  const qmis::UniqueHandle othersMutex(CreateMutexA(nullptr, FALSE, "Global\\QuillmoorSharedKeyClaims"));
+  const qmis::UniqueHandle othersMutex(
+      CreateMutexA(nullptr, FALSE, "Global\\QuillmoorSharedKeyClaims"));
   for (const bool madeByAnother : {false, true}) {
     Sweep({[&] {
              SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\" + key, "Refcount", Dword(8));
@@ -144,7 +157,8 @@ TEST_F(FaultSweep, ClaimingReportsWhatItWrote) {
              return static_cast<uint32_t>(api().SetRefcountedKey(p.data(), k.data(), 4));
            },
            [&](uint32_t result, const std::string& failed) {
-             const auto mask = ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\" + key, "Refcount");
+             const auto mask =
+                 ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\" + key, "Refcount");
              ASSERT_TRUE(mask.has_value());
              const DWORD bits = *reinterpret_cast<const DWORD*>(mask->bytes.data());
              EXPECT_TRUE(bits & 8) << "another claim was lost";
@@ -169,20 +183,30 @@ TEST_F(FaultSweep, AutoPlayHandbackNeverLosesTheSavedVerb) {
            SetValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "QmPrevious", Sz("play"));
            CreateKey(HKEY_CLASSES_ROOT, "AudioCD\\shell\\QuillmoorP\\command");
          },
-         [&] { std::string p = "P"; api().UnregisterAutoInsertTag(p.data()); return 0u; },
+         [&] {
+           std::string p = "P";
+           api().UnregisterAutoInsertTag(p.data());
+           return 0u;
+         },
          [&](uint32_t, const std::string&) {
            const bool restored = ReadValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "") == Sz("play");
-           const bool kept = ReadValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "QmPrevious") == Sz("play");
+           const bool kept =
+               ReadValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "QmPrevious") == Sz("play");
            EXPECT_TRUE(restored || kept) << "the saved verb is lost";
          }});
   Sweep({[&] {
            DeleteTree(HKEY_CLASSES_ROOT, "AudioCD");
            SetValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "", Sz("play"));
          },
-         [&] { std::string p = "P"; api().RegisterAutoInsertTag(p.data()); return 0u; },
+         [&] {
+           std::string p = "P";
+           api().RegisterAutoInsertTag(p.data());
+           return 0u;
+         },
          [&](uint32_t, const std::string&) {
            const bool untouched = ReadValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "") == Sz("play");
-           const bool saved = ReadValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "QmPrevious") == Sz("play");
+           const bool saved =
+               ReadValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "QmPrevious") == Sz("play");
            EXPECT_TRUE(untouched || saved) << "the earlier verb is lost";
          }});
 }
@@ -199,7 +223,11 @@ TEST_F(FaultSweep, ExtensionHandbackNeverLosesTheSavedType) {
            SetValue(HKEY_CLASSES_ROOT, ext, "QmPrevious", Sz("txtfile"));
            CreateKey(HKEY_CLASSES_ROOT, handler + "File" + ext + "\\shell");
          },
-         [&] { std::string p = product; api().UnregisterExtensions(p.data()); return 0u; },
+         [&] {
+           std::string p = product;
+           api().UnregisterExtensions(p.data());
+           return 0u;
+         },
          [&](uint32_t, const std::string&) {
            const bool restored = ReadValue(HKEY_CLASSES_ROOT, ext, "") == Sz("txtfile");
            const bool kept = ReadValue(HKEY_CLASSES_ROOT, ext, "QmPrevious") == Sz("txtfile");
@@ -240,17 +268,21 @@ class RenameSweep : public FaultSweep {
   }
   void SetLists(bool parked) {
     Put("PostponedFileRenameOperations",
-        parked ? std::optional<RegValue>(RegValue{REG_MULTI_SZ, std::string("\\??\\C:\\old-a\0\\??\\C:\\new-a\0\0", 29)})
+        parked ? std::optional<RegValue>(RegValue{
+                     REG_MULTI_SZ, std::string("\\??\\C:\\old-a\0\\??\\C:\\new-a\0\0", 29)})
                : std::nullopt);
-    Put("PendingFileRenameOperations", RegValue{REG_MULTI_SZ, std::string("\\??\\C:\\old-b\0\0\\??\\C:\\gone-b\0\0\0", 31)});
+    Put("PendingFileRenameOperations",
+        RegValue{REG_MULTI_SZ, std::string("\\??\\C:\\old-b\0\0\\??\\C:\\gone-b\0\0\0", 31)});
   }
   std::optional<RegValue> pending_, parked_;
 };
 
 TEST_F(RenameSweep, NoRenameEntryIsEverLost) {
-  Sweep({[&] { SetLists(true); }, [&] { return static_cast<uint32_t>(api().RestorePendingFileRename()); },
+  Sweep({[&] { SetLists(true); },
+         [&] { return static_cast<uint32_t>(api().RestorePendingFileRename()); },
          [&](uint32_t, const std::string&) { ExpectNoEntryLost(); }});
-  Sweep({[&] { SetLists(true); }, [&] { return static_cast<uint32_t>(api().BackupPendingFileRename()); },
+  Sweep({[&] { SetLists(true); },
+         [&] { return static_cast<uint32_t>(api().BackupPendingFileRename()); },
          [&](uint32_t, const std::string&) { ExpectNoEntryLost(); }});
 }
 
@@ -260,7 +292,10 @@ TEST_F(FaultSweep, SweepNeverDeletesABranchWithAValue) {
            CreateTree(HKEY_CURRENT_USER, key, {"A\\x", "B\\c", "C\\d\\e"});
            SetValue(HKEY_CURRENT_USER, key + "\\B\\c", "v", Dword(1));
          },
-         [&] { std::string k = key; return static_cast<uint32_t>(api().KeyClean(HKEY_CURRENT_USER, k.data())); },
+         [&] {
+           std::string k = key;
+           return static_cast<uint32_t>(api().KeyClean(HKEY_CURRENT_USER, k.data()));
+         },
          [&](uint32_t, const std::string&) {
            EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, key + "\\B\\c", "v"), Dword(1));
          }});
@@ -276,7 +311,8 @@ TEST_F(FaultSweep, SizesNeverOvercount) {
            if (failed.empty()) {
              EXPECT_EQ(result, 350u);
            }
-           EXPECT_TRUE(result == 350u || result == 300u || result == 100u || result == 0u) << result;
+           EXPECT_TRUE(result == 350u || result == 300u || result == 100u || result == 0u)
+               << result;
          }});
 }
 
@@ -304,15 +340,19 @@ TEST_F(FaultSweep, HiveSaveFailsCleanly) {
   TempDir dir;
   const std::string file = dir / "saved.hive";
   Sweep({[&] { DeleteFileA(file.c_str()); },
-         [&] { std::string k = key, f = file; return static_cast<uint32_t>(api().RegSaveKey(HKEY_CURRENT_USER, k.data(), f.data())); },
+         [&] {
+           std::string k = key, f = file;
+           return static_cast<uint32_t>(api().RegSaveKey(HKEY_CURRENT_USER, k.data(), f.data()));
+         },
          [&](uint32_t result, const std::string& failed) {
            if (failed.empty()) {
              EXPECT_EQ(result, 1u);
            }
-           for (const char* essential : {"OpenProcessToken", "AdjustTokenPrivileges", "RegCreateKeyExA", "RegSaveKeyA"})
+           for (const char* essential :
+                {"OpenProcessToken", "AdjustTokenPrivileges", "RegCreateKeyExA", "RegSaveKeyA"})
              if (failed.rfind(essential, 0) == 0) {
-             EXPECT_EQ(result, 0u);
-           }
+               EXPECT_EQ(result, 0u);
+             }
          }});
 }
 
@@ -323,12 +363,15 @@ TEST_F(FaultSweep, HiveRestoreFailsCleanly) {
   std::string k = key, f = file;
   ASSERT_EQ(api().RegSaveKey(HKEY_CURRENT_USER, k.data(), f.data()), 1);
   Sweep({[] {},
-         [&] { return static_cast<uint32_t>(api().RegRestoreKey(HKEY_CURRENT_USER, k.data(), f.data())); },
+         [&] {
+           return static_cast<uint32_t>(api().RegRestoreKey(HKEY_CURRENT_USER, k.data(), f.data()));
+         },
          [&](uint32_t result, const std::string& failed) {
            if (failed.empty()) {
              EXPECT_EQ(result, 1u);
            }
-           for (const char* essential : {"OpenProcessToken", "AdjustTokenPrivileges", "RegCreateKeyExA", "RegRestoreKeyA"}) {
+           for (const char* essential : {"OpenProcessToken", "AdjustTokenPrivileges",
+                                         "RegCreateKeyExA", "RegRestoreKeyA"}) {
              if (failed.rfind(essential, 0) == 0) {
                EXPECT_EQ(result, 0u);
              }
@@ -343,9 +386,11 @@ TEST_F(FaultSweep, UninstallHookAlwaysReturnsZero) {
   // The test child stands in for the host: it takes " -y -f..." and exits 0.
   const std::string line = "\"" + ProgramFolder() + "qmis-test-child.exe\" -f\"x\" -z" + product;
   Sweep({[&] {
-           SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product + "\\Dependents", "d", Sz(dir / "dep.txt"));
-           hook().Replace("GetCommandLineA",
-                          [&](const uint32_t*) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(line.c_str())); });
+           SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product + "\\Dependents", "d",
+                    Sz(dir / "dep.txt"));
+           hook().Replace("GetCommandLineA", [&](const uint32_t*) {
+             return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(line.c_str()));
+           });
          },
          [&] { return static_cast<uint32_t>(api().UninstInitialize(0, 0, 0)); },
          [&](uint32_t result, const std::string&) { EXPECT_EQ(result, 0u); }});
@@ -357,7 +402,10 @@ TEST_F(FaultSweep, RenameAlwaysReturnsZeroAndLosesNothing) {
            RemoveTree(dir / "new");
            dir.File("old\\f.txt", 1);
          },
-         [&] { return static_cast<uint32_t>(api().RenameDirectory((dir / "old").c_str(), (dir / "new").c_str())); },
+         [&] {
+           return static_cast<uint32_t>(
+               api().RenameDirectory((dir / "old").c_str(), (dir / "new").c_str()));
+         },
          [&](uint32_t result, const std::string&) {
            EXPECT_EQ(result, 0u);
            EXPECT_NE(PathExists(dir / "old\\f.txt"), PathExists(dir / "new\\f.txt"));

@@ -25,7 +25,8 @@ const std::string kHostileRoot = "Software\\QmisHostile";
 
 // The hostile strings: sizes around the buffer limit and awkward content.
 std::vector<std::string> HostileStrings() {
-  std::vector<std::string> strings = {"", "\"", "\\", "\"\"", "a\"b\\c", "\xe9\xff\x81\x5c", " -f -z \" \\ "};
+  std::vector<std::string> strings = {
+      "", "\"", "\\", "\"\"", "a\"b\\c", "\xe9\xff\x81\x5c", " -f -z \" \\ "};
   for (size_t length : {259u, 260u, 261u, 1000u, 70000u}) {
     std::string text(length, 'h');
     for (size_t i = 7; i < length; i += 13) text[i] = "\\\" \xe9-zf"[i % 8];
@@ -124,8 +125,9 @@ TEST_F(HostileInput, CommandLinesAndSpaces) {
     api().RemoveSpaces(spaced.data(), static_cast<DWORD>(text.size()));
     // The host's own command line, read by the uninstall hook.
     GuardedBuffer line = GuardedBuffer::String(text);
-    hook().Replace("GetCommandLineA",
-                   [&](const uint32_t*) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(line.data())); });
+    hook().Replace("GetCommandLineA", [&](const uint32_t*) {
+      return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(line.data()));
+    });
     EXPECT_EQ(api().UninstInitialize(0, 0, 0), 0);
     hook().ClearRules();
     ExpectNoCutOffNames(text);
@@ -156,7 +158,8 @@ TEST_F(HostileInput, SpaceRemovalMatchesItsModel) {
 
 // The readers' rules for single-byte text: first marker, one quote off each
 // end, nothing that would not fit.
-std::pair<int, std::string> Model_Read(const std::string& line, const std::string& marker, bool after) {
+std::pair<int, std::string> Model_Read(const std::string& line, const std::string& marker,
+                                       bool after) {
   const size_t at = line.find(marker);
   if (at == std::string::npos) return {0, ""};
   std::string result = after ? line.substr(at + marker.size()) : line.substr(0, at);
@@ -176,14 +179,17 @@ TEST_F(GeneratedReaders, CommandLineReadersMatchTheirModel) {
     std::string line;
     const int count = random() % 12;
     for (int p = 0; p < count; ++p) line += pieces[random() % 10];
-    if (random() % 8 == 0) line.insert(random() % (line.size() + 1), std::string(250 + random() % 20, 'l'));
+    if (random() % 8 == 0)
+      line.insert(random() % (line.size() + 1), std::string(250 + random() % 20, 'l'));
     GuardedBuffer guarded = GuardedBuffer::String(line);
     char out[MAX_PATH];
     const auto path = Model_Read(line, " -f", false);
-    ASSERT_EQ(internals().GetUninstallerPath(guarded.data(), out), path.first) << "seed 7, case " << i << ": " << line;
+    ASSERT_EQ(internals().GetUninstallerPath(guarded.data(), out), path.first)
+        << "seed 7, case " << i << ": " << line;
     ASSERT_EQ(std::string(out), path.second) << "seed 7, case " << i << ": " << line;
     const auto product = Model_Read(line, "-z", true);
-    ASSERT_EQ(internals().GetProductArg(guarded.data(), out), product.first) << "seed 7, case " << i << ": " << line;
+    ASSERT_EQ(internals().GetProductArg(guarded.data(), out), product.first)
+        << "seed 7, case " << i << ": " << line;
     ASSERT_EQ(std::string(out), product.second) << "seed 7, case " << i << ": " << line;
   }
 }
@@ -203,8 +209,10 @@ TEST_F(GeneratedReaders, RandomTreesAreDeletedWhole) {
       if (random() % 4 == 0) SetValue(HKEY_CURRENT_USER, key, random() % 2 ? "" : "v", Dword(i));
       keys.push_back(key);
     }
-    for (int i = 0; i < 5; ++i) SetKeyDacl(HKEY_CURRENT_USER, keys[1 + random() % (keys.size() - 1)], "D:P(A;;KR;;;WD)");
-    ASSERT_EQ(internals().DeleteKeyTree(HKEY_CURRENT_USER, root.c_str()), ERROR_SUCCESS) << "seed " << seed;
+    for (int i = 0; i < 5; ++i)
+      SetKeyDacl(HKEY_CURRENT_USER, keys[1 + random() % (keys.size() - 1)], "D:P(A;;KR;;;WD)");
+    ASSERT_EQ(internals().DeleteKeyTree(HKEY_CURRENT_USER, root.c_str()), ERROR_SUCCESS)
+        << "seed " << seed;
     ASSERT_FALSE(KeyExists(HKEY_CURRENT_USER, root)) << "seed " << seed;
   }
 }
@@ -218,8 +226,8 @@ TEST_F(HostileInput, ClaimsAndReleasesMatchTheirModel) {
   const std::vector<std::string> keys = {"QmisModel\\K0", "QmisModel\\K1", "QmisModel\\K2\\Deep"};
   for (unsigned seed : {1u, 2u, 3u}) {
     std::mt19937 random(seed);
-    std::map<std::string, DWORD> mask;                               // existing keys
-    std::map<std::string, std::map<std::string, DWORD>> claims;      // product -> key -> bits
+    std::map<std::string, DWORD> mask;                           // existing keys
+    std::map<std::string, std::map<std::string, DWORD>> claims;  // product -> key -> bits
     for (int step = 0; step < 120; ++step) {
       std::string product = products[random() % products.size()];
       if (random() % 3 != 0) {
@@ -242,7 +250,8 @@ TEST_F(HostileInput, ClaimsAndReleasesMatchTheirModel) {
       }
       for (const std::string& key : keys) {
         const auto value = ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\" + key, "Refcount");
-        ASSERT_EQ(value.has_value(), mask.count(key) == 1) << "seed " << seed << ", step " << step << ", " << key;
+        ASSERT_EQ(value.has_value(), mask.count(key) == 1)
+            << "seed " << seed << ", step " << step << ", " << key;
         if (value) {
           ASSERT_EQ(value, Dword(mask[key])) << "seed " << seed << ", step " << step << ", " << key;
         }
@@ -250,7 +259,8 @@ TEST_F(HostileInput, ClaimsAndReleasesMatchTheirModel) {
     }
     for (std::string product : products) api().RemoveRefcountedKeys(product.data());
     DeleteTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\QmisModel");
-    for (const std::string& product : products) DeleteTree(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product);
+    for (const std::string& product : products)
+      DeleteTree(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product);
   }
 }
 
@@ -281,7 +291,8 @@ TEST_F(HostileInput, SweepsMatchTheirModel) {
         SetValue(HKEY_CURRENT_USER, path, random() % 2 ? "" : "v", Dword(1));
         branch.holds = true;
       } else if (random() % 5 == 0) {
-        SetKeyDacl(HKEY_CURRENT_USER, path, "D:P(A;;KR;;;WD)");  // cannot be opened with full access
+        SetKeyDacl(HKEY_CURRENT_USER, path,
+                   "D:P(A;;KR;;;WD)");  // cannot be opened with full access
         branch.holds = true;
       }
       branches.push_back(branch);
@@ -295,7 +306,8 @@ TEST_F(HostileInput, SweepsMatchTheirModel) {
       std::vector<std::string> expected, actual;
       for (const Branch& branch : branches) expected.push_back(branch.name);
       for (const std::string& line : ReadTree(HKEY_CURRENT_USER, root))
-        if (line.find('\\') == std::string::npos && line.find(':') == std::string::npos) actual.push_back(line);
+        if (line.find('\\') == std::string::npos && line.find(':') == std::string::npos)
+          actual.push_back(line);
       ASSERT_EQ(actual, expected) << "seed " << seed << ", call " << call;
     }
   }

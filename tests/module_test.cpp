@@ -41,7 +41,8 @@ std::set<std::string> ImportedDlls(HMODULE module) {
   auto* nt = AtRva<IMAGE_NT_HEADERS32>(module, AtRva<IMAGE_DOS_HEADER>(module, 0)->e_lfanew);
   const auto& entry = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
   std::set<std::string> dlls;
-  for (auto* desc = AtRva<IMAGE_IMPORT_DESCRIPTOR>(module, entry.VirtualAddress); desc->Name; ++desc) {
+  for (auto* desc = AtRva<IMAGE_IMPORT_DESCRIPTOR>(module, entry.VirtualAddress); desc->Name;
+       ++desc) {
     std::string name = AtRva<char>(module, desc->Name);
     for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     dlls.insert(name);
@@ -54,8 +55,11 @@ std::string ShippedDllPath() { return ProgramFolder() + "..\\release\\QMIS.dll";
 
 // The shipped DLL mapped as an image that is not run.
 struct ShippedImage {
-  ShippedImage() : handle(LoadLibraryExA(ShippedDllPath().c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE)) {}
-  ~ShippedImage() { if (handle) FreeLibrary(handle); }
+  ShippedImage()
+      : handle(LoadLibraryExA(ShippedDllPath().c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE)) {}
+  ~ShippedImage() {
+    if (handle) FreeLibrary(handle);
+  }
   HMODULE base() const {
     return reinterpret_cast<HMODULE>(reinterpret_cast<uintptr_t>(handle) & ~uintptr_t{3});
   }
@@ -104,14 +108,14 @@ TEST_F(ModuleFrame, EveryExportRemovesFourBytesPerArgument) {
   // A command line without markers keeps the uninstall hook from naming a
   // real product.
   static char commandLine[] = "C:\\stack-check.exe";
-  hook().Replace("GetCommandLineA",
-                 [](const uint32_t*) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(commandLine)); });
+  hook().Replace("GetCommandLineA", [](const uint32_t*) {
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(commandLine));
+  });
   const uint32_t args[3] = {0, 0, 0};  // null pointers are refused before any work
   for (const ExportInfo& info : kExportTable) {
     void* function = library().Find(info.name);
     ASSERT_NE(function, nullptr) << info.name;
-    EXPECT_EQ(StackBytesRemoved(function, args, info.argumentBytes / 4),
-              info.argumentBytes)
+    EXPECT_EQ(StackBytesRemoved(function, args, info.argumentBytes / 4), info.argumentBytes)
         << info.name;
   }
 }
@@ -168,13 +172,19 @@ void ExpectVersionResource(const Exports& api, const std::string& path) {
   char version[16];
   EXPECT_EQ(static_cast<DWORD>(api.GetVersionNum(version)), low);
   const std::pair<const char*, std::string> strings[] = {
-      {"FileVersion", version},        {"ProductVersion", version}, {"OriginalFilename", "QMIS.dll"},
-      {"InternalName", "QMIS"},        {"ProductName", "QMIS"},     {"CompanyName", "Quillmoor"},
+      {"FileVersion", version},
+      {"ProductVersion", version},
+      {"OriginalFilename", "QMIS.dll"},
+      {"InternalName", "QMIS"},
+      {"ProductName", "QMIS"},
+      {"CompanyName", "Quillmoor"},
       {"FileDescription", "QMIS setup and uninstall helper"}};
   for (const auto& [name, expected] : strings) {
     char* text = nullptr;
     const std::string query = std::string("\\StringFileInfo\\040904B0\\") + name;
-    ASSERT_TRUE(VerQueryValueA(info.data(), query.c_str(), reinterpret_cast<void**>(&text), &length)) << name;
+    ASSERT_TRUE(
+        VerQueryValueA(info.data(), query.c_str(), reinterpret_cast<void**>(&text), &length))
+        << name;
     EXPECT_EQ(std::string(text), expected) << name;
   }
 }

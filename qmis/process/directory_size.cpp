@@ -80,8 +80,7 @@ DWORD SumEntries(const wchar_t* base, const wchar_t* pattern) {
   DWORD total = 0;
   do {
     if (entry.cFileName[0] == L'.') continue;
-    if (IsRealDirectory(entry.dwFileAttributes) &&
-        !SumSubdirectory(base, entry.cFileName, total)) {
+    if (IsRealDirectory(entry.dwFileAttributes) && !SumSubdirectory(base, entry.cFileName, total)) {
       return 0;
     }
     total += entry.nFileSizeLow;

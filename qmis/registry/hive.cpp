@@ -48,8 +48,8 @@ int RunWithPrivilege(HKEY root, const char* subkey, const char* file,
   DWORD previousLength = sizeof previous;
   // A token without the privilege reports ERROR_NOT_ALL_ASSIGNED and goes on:
   // the system then refuses the operation itself.
-  const bool enabled = AdjustTokenPrivileges(token.get(), FALSE, &enable, sizeof enable, &previous,
-                                             &previousLength);
+  const bool enabled =
+      AdjustTokenPrivileges(token.get(), FALSE, &enable, sizeof enable, &previous, &previousLength);
 
   int result = ApplyToKey(root, subkey, file, operation) ? 1 : 0;
 

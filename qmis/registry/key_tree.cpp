@@ -42,8 +42,8 @@ DWORD QuerySubkeyCount(HKEY parent, const char* path) {
   DWORD count = kUnknownSubkeyCount;
   UniqueKey key;
   if (RegOpenKeyExA(parent, path, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return count;
-  RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr,
-                   nullptr, nullptr, nullptr, nullptr);
+  RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr,
+                   nullptr, nullptr, nullptr);
   return count;
 }
 

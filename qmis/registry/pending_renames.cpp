@@ -31,8 +31,8 @@ LONG ReadList(HKEY key, const char* name, DWORD limit, ListValue& list) {
   list.bytes = GlobalBlock::Allocate(size);
   if (!list.bytes) return ERROR_NOT_ENOUGH_MEMORY;
   list.size = size;
-  status = RegQueryValueExA(key, name, nullptr, &list.type, reinterpret_cast<BYTE*>(list.bytes.data()),
-                            &list.size);
+  status = RegQueryValueExA(key, name, nullptr, &list.type,
+                            reinterpret_cast<BYTE*>(list.bytes.data()), &list.size);
   list.present = status == ERROR_SUCCESS;
   return status;
 }
@@ -117,8 +117,9 @@ int BackupPendingFileRename() {
   ListValue parked;
   const LONG parkedStatus = ReadList(key.get(), kParkedRenamesValue, kListLimit, parked);
   if (parkedStatus != ERROR_SUCCESS && parkedStatus != ERROR_FILE_NOT_FOUND) return 0;
-  const LONG written = parked.present ? WriteMerged(key.get(), kParkedRenamesValue, parked, pending, parked)
-                                      : WriteList(key.get(), kParkedRenamesValue, pending);
+  const LONG written = parked.present
+                           ? WriteMerged(key.get(), kParkedRenamesValue, parked, pending, parked)
+                           : WriteList(key.get(), kParkedRenamesValue, pending);
   if (written != ERROR_SUCCESS) return 0;
 
   if (RegDeleteValueA(key.get(), kPendingRenamesValue) != ERROR_SUCCESS) return 0;
@@ -136,7 +137,8 @@ int RestorePendingFileRename() {
   const LONG pendingStatus = ReadList(key.get(), kPendingRenamesValue, MAXDWORD, pending);
   if (pendingStatus != ERROR_SUCCESS && pendingStatus != ERROR_FILE_NOT_FOUND) return 0;
 
-  if (WriteMerged(key.get(), kPendingRenamesValue, parked, pending, pending) != ERROR_SUCCESS) return 0;
+  if (WriteMerged(key.get(), kPendingRenamesValue, parked, pending, pending) != ERROR_SUCCESS)
+    return 0;
   RegDeleteValueA(key.get(), kParkedRenamesValue);
   return 1;
 }

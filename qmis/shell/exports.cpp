@@ -18,7 +18,8 @@ void WINAPI UnregisterAutoInsertTag(char* productKey) {
 }
 
 void WINAPI UnregisterSpecificExtension(char* prefix, char* extension) {
-  if (prefix != nullptr && extension != nullptr) qmis::UnregisterSpecificExtension(prefix, extension);
+  if (prefix != nullptr && extension != nullptr)
+    qmis::UnregisterSpecificExtension(prefix, extension);
 }
 
 void WINAPI UnregisterExtensions(char* productKey) {

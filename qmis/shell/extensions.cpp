@@ -13,7 +13,6 @@
 namespace qmis {
 namespace {
 
-
 // Gives the extension back to its earlier file type when the product holds
 // it (no readable default, or the product's file type in any letter case).
 void HandBackExtension(const char* extension, const char* fileType) {
@@ -72,8 +71,8 @@ void UnregisterExtensions(const char* productKey) {
     BYTE data[kPathBufferSize];
     DWORD dataSize = sizeof data;
     DWORD type = REG_NONE;
-    const LONG status =
-        RegEnumValueA(list.get(), index, extension, &extensionSize, nullptr, &type, data, &dataSize);
+    const LONG status = RegEnumValueA(list.get(), index, extension, &extensionSize, nullptr, &type,
+                                      data, &dataSize);
     if (!ValueWalkGoesOn(list.get(), status, index)) break;
     if (status == ERROR_SUCCESS) UnregisterSpecificExtension(handler, extension);
   }

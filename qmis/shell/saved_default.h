@@ -9,7 +9,6 @@
 
 namespace qmis {
 
-
 // Writes `previous` as "QmPrevious" (REG_SZ, the byte count it was read with).
 [[nodiscard]] LONG SaveDefault(HKEY key, const TextValue& previous);
 

@@ -17,7 +17,6 @@
 namespace qmis {
 namespace {
 
-
 // A program path with a space is read word by word when it stands unquoted:
 // "C:\Program Files\x.exe" would start C:\Program.exe if one were there. It
 // is quoted when, as it stands, it names a file. A path holding a quote, or

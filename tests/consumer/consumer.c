@@ -72,7 +72,8 @@ static void CallShellCleanup(char* product, char* prefix, char* extension) {
   QMIS_UNREGISTER_EXTENSIONS_FN unregisterExtensions =
       (QMIS_UNREGISTER_EXTENSIONS_FN)GetProcAddress(dll, QMIS_UNREGISTER_EXTENSIONS_NAME);
   QMIS_UNREGISTER_SPECIFIC_EXTENSION_FN unregisterExtension =
-      (QMIS_UNREGISTER_SPECIFIC_EXTENSION_FN)GetProcAddress(dll, QMIS_UNREGISTER_SPECIFIC_EXTENSION_NAME);
+      (QMIS_UNREGISTER_SPECIFIC_EXTENSION_FN)GetProcAddress(
+          dll, QMIS_UNREGISTER_SPECIFIC_EXTENSION_NAME);
   CHECK(registerTag && unregisterTag && unregisterExtensions && unregisterExtension);
   if (registerTag && unregisterTag && unregisterExtensions && unregisterExtension) {
     registerTag(product);
@@ -168,9 +169,7 @@ void QMIS_CONSUMER_ENTRY(void);
 #ifdef __cplusplus
 }
 #endif
-void QMIS_CONSUMER_ENTRY(void) {
-  ExitProcess((unsigned int)RunConsumer());
-}
+void QMIS_CONSUMER_ENTRY(void) { ExitProcess((unsigned int)RunConsumer()); }
 #else
 int main(void) { return RunConsumer(); }
 #endif

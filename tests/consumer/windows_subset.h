@@ -25,7 +25,8 @@ extern "C" {
 #endif
 __declspec(dllimport) DWORD __stdcall GetTempPathA(DWORD, char*);
 __declspec(dllimport) BOOL __stdcall CreateDirectoryA(const char*, void*);
-__declspec(dllimport) HANDLE __stdcall CreateFileA(const char*, DWORD, DWORD, void*, DWORD, DWORD, HANDLE);
+__declspec(dllimport) HANDLE
+    __stdcall CreateFileA(const char*, DWORD, DWORD, void*, DWORD, DWORD, HANDLE);
 __declspec(dllimport) BOOL __stdcall WriteFile(HANDLE, const void*, DWORD, DWORD*, void*);
 __declspec(dllimport) BOOL __stdcall CloseHandle(HANDLE);
 __declspec(dllimport) DWORD __stdcall GetFileAttributesA(const char*);

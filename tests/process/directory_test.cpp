@@ -34,8 +34,8 @@ TEST_F(DirectorySize, NamesBeginningWithADotAreLeftOut) {
 
 TEST_F(DirectorySize, LargeFileAddsItsLowThirtyTwoBits) {
   TempDir dir;
-  HANDLE file = CreateFileA((dir / "sparse.bin").c_str(), GENERIC_WRITE, 0, nullptr,
-                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileA((dir / "sparse.bin").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   LARGE_INTEGER size;
   size.QuadPart = 5LL << 30;

@@ -102,9 +102,9 @@ TEST_F(Hive, PrivilegeIsSwitchedOnWithTheStatedRecordAndPutBack) {
   EXPECT_FALSE(PrivilegeEnabled(SE_RESTORE_NAME));
   const std::vector<Call> adjust = hook().Calls("AdjustTokenPrivileges");
   ASSERT_EQ(adjust.size(), 2u);
-  EXPECT_EQ(adjust[0].args[1], 0u);   // not "disable all"
-  EXPECT_EQ(adjust[0].args[3], 16u);  // one-entry record
-  EXPECT_NE(adjust[0].args[4], 0u);   // previous state received
+  EXPECT_EQ(adjust[0].args[1], 0u);                 // not "disable all"
+  EXPECT_EQ(adjust[0].args[3], 16u);                // one-entry record
+  EXPECT_NE(adjust[0].args[4], 0u);                 // previous state received
   EXPECT_EQ(adjust[1].args[2], adjust[0].args[4]);  // and that is what is put back
   EXPECT_EQ(adjust[1].args[4], 0u);
   EXPECT_EQ(hook().Calls("OpenProcessToken").at(0).args[1],
@@ -126,11 +126,14 @@ TEST_F(Hive, FailingRestoreGivesZeroAndKeepsTheCreatedKey) {
 
 TEST_F(Hive, PutBackLeavingAnErrorGivesZero) {
   RestoreReports(ERROR_SUCCESS);
-  hook().Replace("AdjustTokenPrivileges", [this](const uint32_t* a) -> uint32_t {
-    const uint32_t ok = hook().CallReal("AdjustTokenPrivileges", a);
-    SetLastError(ERROR_NOT_ALL_ASSIGNED);
-    return ok;
-  }, 2);
+  hook().Replace(
+      "AdjustTokenPrivileges",
+      [this](const uint32_t* a) -> uint32_t {
+        const uint32_t ok = hook().CallReal("AdjustTokenPrivileges", a);
+        SetLastError(ERROR_NOT_ALL_ASSIGNED);
+        return ok;
+      },
+      2);
   EXPECT_EQ(Restore(), 0);
 }
 

@@ -85,8 +85,12 @@ TEST_F(KeySweep, TwoSweepsOnTwoThreadsGiveTheSingleThreadedResult) {
       if (i % 4 == 0) SetValue(HKEY_CURRENT_USER, branch + "\\b\\c", "v", Dword(i));
     }
   }
-  std::thread first([&] { for (int i = 0; i < 6; ++i) Clean(one); });
-  std::thread second([&] { for (int i = 0; i < 6; ++i) Clean(two); });
+  std::thread first([&] {
+    for (int i = 0; i < 6; ++i) Clean(one);
+  });
+  std::thread second([&] {
+    for (int i = 0; i < 6; ++i) Clean(two);
+  });
   first.join();
   second.join();
   for (const std::string& root : {one, two}) {

@@ -203,7 +203,8 @@ TEST_F(SharedKeys, ReleaseFailuresGiveTheStatedResults) {
   // Only the list's deletion fails: its status is the result.
   hook().ClearRules();
   hook().Replace("RegDeleteKeyA", [this](const uint32_t* a) -> uint32_t {
-    if (std::string(reinterpret_cast<const char*>(a[1])) == "RefcountList") return ERROR_ACCESS_DENIED;
+    if (std::string(reinterpret_cast<const char*>(a[1])) == "RefcountList")
+      return ERROR_ACCESS_DENIED;
     return hook().CallReal("RegDeleteKeyA", a);
   });
   EXPECT_EQ(Release(p), ERROR_ACCESS_DENIED);
@@ -214,17 +215,21 @@ TEST_F(SharedKeys, ClaimListDeletedDuringTheWalkEndsIt) {
   const std::string p = NewProduct("P"), k1 = NewSharedKey("K1"), k2 = NewSharedKey("K2");
   EXPECT_EQ(Claim(p, k1, 1), 1);
   EXPECT_EQ(Claim(p, k2, 1), 1);
-  hook().Replace("RegEnumValueA", [this, p](const uint32_t* a) -> uint32_t {
-    DeleteTree(HKEY_LOCAL_MACHINE, ClaimList(p));
-    return hook().CallReal("RegEnumValueA", a);
-  }, 2);
+  hook().Replace(
+      "RegEnumValueA",
+      [this, p](const uint32_t* a) -> uint32_t {
+        DeleteTree(HKEY_LOCAL_MACHINE, ClaimList(p));
+        return hook().CallReal("RegEnumValueA", a);
+      },
+      2);
   EXPECT_EQ(Release(p), ERROR_FILE_NOT_FOUND);  // the list was already gone
   EXPECT_LE(hook().Count("RegEnumValueA"), 3);
 }
 
 // Where each call stands in the hook's record, by function and a string
 // argument it was given.
-size_t IndexOf(const std::vector<Call>& log, const std::string& function, const std::string& text = "") {
+size_t IndexOf(const std::vector<Call>& log, const std::string& function,
+               const std::string& text = "") {
   for (size_t i = 0; i < log.size(); ++i) {
     if (log[i].function != function) continue;
     for (const std::string& s : log[i].strings)
@@ -243,8 +248,10 @@ TEST_F(SharedKeys, TheLockIsHeldAroundEveryMaskChangeAndGivenBack) {
     ASSERT_LT(taken, log.size());
     EXPECT_EQ(log[taken].args[1], 10000u) << "a bounded wait";
     EXPECT_EQ(IndexOf(log, "CreateMutexA", "Global\\QuillmoorSharedKeyClaims"), taken - 1);
-    const size_t change = claim ? IndexOf(log, "RegSetValueExA", "Refcount") : IndexOf(log, "RegDeleteKeyA", k);
-    EXPECT_LT(taken, claim ? IndexOf(log, "RegCreateKeyExA", Shared(k)) : IndexOf(log, "RegOpenKeyExA", kMaker));
+    const size_t change =
+        claim ? IndexOf(log, "RegSetValueExA", "Refcount") : IndexOf(log, "RegDeleteKeyA", k);
+    EXPECT_LT(taken, claim ? IndexOf(log, "RegCreateKeyExA", Shared(k))
+                           : IndexOf(log, "RegOpenKeyExA", kMaker));
     EXPECT_LT(change, IndexOf(log, "ReleaseMutex"));
   }
 
@@ -267,7 +274,8 @@ TEST_F(SharedKeys, TheLockIsHeldAroundEveryMaskChangeAndGivenBack) {
 // at the same moment. Without a lock across processes claims were lost, and
 // keys deleted while claimed or left behind unclaimed, in most rounds.
 TEST_F(SharedKeys, ClaimsAndReleasesMadeAtOnceLoseNothing) {
-  const std::string a = NewProduct("A"), b = NewProduct("B"), c = NewProduct("C"), d = NewProduct("D");
+  const std::string a = NewProduct("A"), b = NewProduct("B"), c = NewProduct("C"),
+                    d = NewProduct("D");
   struct Row {
     const char* what;
     std::vector<std::pair<std::string, DWORD>> before;  // claims made first, one by one
@@ -275,8 +283,13 @@ TEST_F(SharedKeys, ClaimsAndReleasesMadeAtOnceLoseNothing) {
     std::optional<RegValue> mask;                       // none: the key is gone
   };
   const Row rows[] = {
-      {"four claims", {}, {{"claim", a, "K", "1"}, {"claim", b, "K", "2"}, {"claim", c, "K", "4"},
-                           {"claim", d, "K", "8"}}, Dword(15)},
+      {"four claims",
+       {},
+       {{"claim", a, "K", "1"},
+        {"claim", b, "K", "2"},
+        {"claim", c, "K", "4"},
+        {"claim", d, "K", "8"}},
+       Dword(15)},
       {"a release beside a claim", {{a, 1}}, {{"release", a}, {"claim", b, "K", "2"}}, Dword(2)},
       {"two releases", {{a, 1}, {b, 2}}, {{"release", a}, {"release", b}}, std::nullopt},
   };
@@ -292,7 +305,8 @@ TEST_F(SharedKeys, ClaimsAndReleasesMadeAtOnceLoseNothing) {
       for (size_t i = 0; i < calls.size(); ++i)
         EXPECT_EQ(results[i], calls[i][0] == "claim" ? 1u : 0u) << row.what << ", call " << i;
       lost += Mask(k) != row.mask;
-      for (const std::string& product : {a, b, c, d}) DeleteTree(HKEY_LOCAL_MACHINE, ClaimList(product));
+      for (const std::string& product : {a, b, c, d})
+        DeleteTree(HKEY_LOCAL_MACHINE, ClaimList(product));
     }
     EXPECT_EQ(lost, 0) << row.what << ": wrong in " << lost << " of " << rounds << " rounds";
   }

@@ -28,7 +28,8 @@ CallRun RunCall(const std::vector<std::string>& arguments, int killBeforeWrite) 
 
 namespace {
 
-qmis::UniqueHandle StartCall(const std::string& startEvent, const std::vector<std::string>& arguments) {
+qmis::UniqueHandle StartCall(const std::string& startEvent,
+                             const std::vector<std::string>& arguments) {
   std::string line = CallLine(0, startEvent, arguments);
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;

@@ -14,7 +14,8 @@ int main(int argc, char** argv) {
     startup.cb = sizeof startup;
     GetStartupInfoA(&startup);
     if (FILE* out = std::fopen(trace, "a")) {
-      std::fprintf(out, "flags=%lu show=%u %s\n", startup.dwFlags, startup.wShowWindow, GetCommandLineA());
+      std::fprintf(out, "flags=%lu show=%u %s\n", startup.dwFlags, startup.wShowWindow,
+                   GetCommandLineA());
       std::fclose(out);
     }
   }

@@ -13,7 +13,7 @@ enum FunctionId : size_t {
 #define QMIS_TEST_ID(name) k##name,
   QMIS_TEST_HOOKED_IMPORTS(QMIS_TEST_ID)
 #undef QMIS_TEST_ID
-  kFunctionCount
+      kFunctionCount
 };
 
 const char* const kNames[] = {
@@ -51,7 +51,8 @@ std::string TextOf(size_t id, T value) {
     (void)id;
     if (value == nullptr) return {};
     char text[4 * MAX_PATH];
-    if (WideCharToMultiByte(CP_UTF8, 0, value, -1, text, sizeof text, nullptr, nullptr) == 0) return {};
+    if (WideCharToMultiByte(CP_UTF8, 0, value, -1, text, sizeof text, nullptr, nullptr) == 0)
+      return {};
     return text;
   } else if constexpr (std::is_same_v<T, const char*> || std::is_same_v<T, char*>) {
     // Resource numbers (IDC_WAIT, say) travel where strings would.
@@ -157,7 +158,9 @@ ImportHook::~ImportHook() {
 
 ImportHook* ImportHook::Active() { return g_active; }
 
-std::vector<std::string> ImportHook::HookedFunctions() { return {std::begin(kNames), std::end(kNames)}; }
+std::vector<std::string> ImportHook::HookedFunctions() {
+  return {std::begin(kNames), std::end(kNames)};
+}
 
 bool ImportHook::Intercepts(const std::string& function) const {
   return real_.count(IdOf(function)) != 0;
@@ -283,16 +286,36 @@ void ImportHook::Track(size_t id, const uint32_t* a, uint32_t r) {
   auto deref = [](uint32_t address) { return *reinterpret_cast<uintptr_t*>(address); };
   const uintptr_t invalid = reinterpret_cast<uintptr_t>(INVALID_HANDLE_VALUE);
   switch (id) {
-    case kRegOpenKeyExA: if (r == 0) Open("registry key", deref(a[4])); break;
-    case kRegOpenKeyA: if (r == 0) Open("registry key", deref(a[2])); break;
-    case kRegCreateKeyExA: if (r == 0) Open("registry key", deref(a[7])); break;
-    case kRegCloseKey: Close("registry key", a[0]); break;
-    case kCreateFileA: if (r != invalid) Open("file handle", r); break;
-    case kFindFirstFileA: if (r != invalid) Open("file search", r); break;
-    case kFindFirstFileW: if (r != invalid) Open("file search", r); break;
-    case kFindClose: Close("file search", a[0]); break;
-    case kCloseHandle: CloseHandleOfAnyKind(a[0]); break;
-    case kOpenProcessToken: if (r != 0) Open("token handle", deref(a[2])); break;
+    case kRegOpenKeyExA:
+      if (r == 0) Open("registry key", deref(a[4]));
+      break;
+    case kRegOpenKeyA:
+      if (r == 0) Open("registry key", deref(a[2]));
+      break;
+    case kRegCreateKeyExA:
+      if (r == 0) Open("registry key", deref(a[7]));
+      break;
+    case kRegCloseKey:
+      Close("registry key", a[0]);
+      break;
+    case kCreateFileA:
+      if (r != invalid) Open("file handle", r);
+      break;
+    case kFindFirstFileA:
+      if (r != invalid) Open("file search", r);
+      break;
+    case kFindFirstFileW:
+      if (r != invalid) Open("file search", r);
+      break;
+    case kFindClose:
+      Close("file search", a[0]);
+      break;
+    case kCloseHandle:
+      CloseHandleOfAnyKind(a[0]);
+      break;
+    case kOpenProcessToken:
+      if (r != 0) Open("token handle", deref(a[2]));
+      break;
     case kCreateProcessA:
       if (r != 0) {
         auto* info = reinterpret_cast<PROCESS_INFORMATION*>(a[9]);
@@ -300,23 +323,40 @@ void ImportHook::Track(size_t id, const uint32_t* a, uint32_t r) {
         Open("thread handle", reinterpret_cast<uintptr_t>(info->hThread));
       }
       break;
-    case kCreateMutexA: if (r != 0) Open("mutex handle", r); break;
-    case kOpenMutexA: if (r != 0) Open("mutex handle", r); break;
+    case kCreateMutexA:
+      if (r != 0) Open("mutex handle", r);
+      break;
+    case kOpenMutexA:
+      if (r != 0) Open("mutex handle", r);
+      break;
     // A mutex the module waited for and got is owned until it releases it.
     case kWaitForSingleObject:
       if ((r == WAIT_OBJECT_0 || r == WAIT_ABANDONED) && live_.count({"mutex handle", a[0]}))
         Open("mutex ownership", a[0]);
       break;
-    case kReleaseMutex: if (r != 0) Close("mutex ownership", a[0]); break;
-    case kGlobalAlloc: if (r != 0) Open("global block", r); break;
-    case kGlobalFree: if (r == 0) Close("global block", a[0]); break;
-    case kGlobalLock: if (r != 0) Open("global lock", a[0]); break;
-    case kGlobalUnlock: Close("global lock", a[0]); break;
+    case kReleaseMutex:
+      if (r != 0) Close("mutex ownership", a[0]);
+      break;
+    case kGlobalAlloc:
+      if (r != 0) Open("global block", r);
+      break;
+    case kGlobalFree:
+      if (r == 0) Close("global block", a[0]);
+      break;
+    case kGlobalLock:
+      if (r != 0) Open("global lock", a[0]);
+      break;
+    case kGlobalUnlock:
+      Close("global lock", a[0]);
+      break;
     case kFormatMessageA:
       if (r != 0 && (a[0] & FORMAT_MESSAGE_ALLOCATE_BUFFER)) Open("local block", deref(a[4]));
       break;
-    case kLocalFree: if (r == 0) Close("local block", a[0]); break;
-    default: break;
+    case kLocalFree:
+      if (r == 0) Close("local block", a[0]);
+      break;
+    default:
+      break;
   }
 }
 

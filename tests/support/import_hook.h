@@ -18,18 +18,19 @@ namespace qmis_test {
 
 // The imports the hook can intercept (wsprintfA is variadic and cdecl, so it
 // is not among them).
-#define QMIS_TEST_HOOKED_IMPORTS(X)                                                      \
-  X(RegOpenKeyExA) X(RegOpenKeyA) X(RegCreateKeyExA) X(RegQueryValueExA) X(RegSetValueExA) \
-  X(RegDeleteValueA) X(RegDeleteKeyA) X(RegEnumKeyExA) X(RegEnumKeyA) X(RegEnumValueA)     \
-  X(RegQueryInfoKeyA) X(RegFlushKey) X(RegCloseKey) X(RegSaveKeyA) X(RegRestoreKeyA)       \
-  X(OpenProcessToken) X(LookupPrivilegeValueA) X(AdjustTokenPrivileges)                    \
-  X(GetCurrentProcess) X(CloseHandle) X(CreateProcessA) X(WaitForSingleObject)             \
-  X(GetExitCodeProcess) X(FormatMessageA) X(GetCommandLineA) X(FindFirstFileA)             \
-  X(FindNextFileA) X(FindFirstFileW) X(FindNextFileW) X(MultiByteToWideChar) X(FindClose)   \
-  X(CreateFileA) X(MoveFileA) X(GetFileAttributesA) X(CreateMutexA) X(OpenMutexA)          \
-  X(ReleaseMutex)                                                                          \
-  X(GlobalAlloc) X(GlobalLock) X(GlobalUnlock) X(GlobalFree) X(LocalFree)                  \
+// clang-format off
+#define QMIS_TEST_HOOKED_IMPORTS(X)                                                          \
+  X(RegOpenKeyExA) X(RegOpenKeyA) X(RegCreateKeyExA) X(RegQueryValueExA)                     \
+  X(RegSetValueExA) X(RegDeleteValueA) X(RegDeleteKeyA) X(RegEnumKeyExA) X(RegEnumKeyA)      \
+  X(RegEnumValueA) X(RegQueryInfoKeyA) X(RegFlushKey) X(RegCloseKey) X(RegSaveKeyA)          \
+  X(RegRestoreKeyA) X(OpenProcessToken) X(LookupPrivilegeValueA) X(AdjustTokenPrivileges)    \
+  X(GetCurrentProcess) X(CloseHandle) X(CreateProcessA) X(WaitForSingleObject)               \
+  X(GetExitCodeProcess) X(FormatMessageA) X(GetCommandLineA) X(FindFirstFileA)               \
+  X(FindNextFileA) X(FindFirstFileW) X(FindNextFileW) X(MultiByteToWideChar) X(FindClose)    \
+  X(CreateFileA) X(MoveFileA) X(GetFileAttributesA) X(CreateMutexA) X(OpenMutexA)            \
+  X(ReleaseMutex) X(GlobalAlloc) X(GlobalLock) X(GlobalUnlock) X(GlobalFree) X(LocalFree)    \
   X(lstrcmpA) X(lstrcmpiA) X(LoadCursorA) X(SetCursor)
+// clang-format on
 
 struct Call {
   std::string function;

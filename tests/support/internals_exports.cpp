@@ -6,9 +6,9 @@
 #include "qmis/process/directory_size.h"
 #include "qmis/registry/key_sweep.h"
 #include "qmis/registry/key_tree.h"
+#include "qmis/text.h"
 #include "qmis/uninstall/command_line.h"
 #include "qmis/uninstall/uninstall_sequence.h"
-#include "qmis/text.h"
 
 #define QMIS_INTERNAL extern "C" __declspec(dllexport)
 

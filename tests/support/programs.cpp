@@ -29,7 +29,8 @@ ProgramRun RunProgram(const std::string& commandLine) {
   CloseHandle(writeEnd);
   char buffer[4096];
   DWORD got = 0;
-  while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0) run.output.append(buffer, got);
+  while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0)
+    run.output.append(buffer, got);
   WaitForSingleObject(info.hProcess, INFINITE);
   GetExitCodeProcess(info.hProcess, &run.exitCode);
   CloseHandle(info.hThread);
@@ -38,6 +39,8 @@ ProgramRun RunProgram(const std::string& commandLine) {
   return run;
 }
 
-ProgramRun RegQuery(const std::string& arguments) { return RunProgram("reg.exe query " + arguments); }
+ProgramRun RegQuery(const std::string& arguments) {
+  return RunProgram("reg.exe query " + arguments);
+}
 
 }  // namespace qmis_test

@@ -10,7 +10,9 @@
 
 namespace qmis_test {
 
-RegValue Sz(const std::string& text) { return {REG_SZ, std::string(text.c_str(), text.size() + 1)}; }
+RegValue Sz(const std::string& text) {
+  return {REG_SZ, std::string(text.c_str(), text.size() + 1)};
+}
 
 RegValue Dword(DWORD value) {
   return {REG_DWORD, std::string(reinterpret_cast<const char*>(&value), sizeof value)};
@@ -18,17 +20,17 @@ RegValue Dword(DWORD value) {
 
 void CreateKey(HKEY root, const std::string& path) {
   HKEY key = nullptr;
-  LONG status = RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                                nullptr);
+  LONG status =
+      RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
   ASSERT_EQ(status, ERROR_SUCCESS) << "creating " << path;
   RegCloseKey(key);
 }
 
 void SetValue(HKEY root, const std::string& path, const std::string& name, const RegValue& value) {
   HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                            nullptr),
-            ERROR_SUCCESS)
+  ASSERT_EQ(
+      RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+      ERROR_SUCCESS)
       << path;
   LONG status = RegSetValueExA(key, name.empty() ? nullptr : name.c_str(), 0, value.type,
                                reinterpret_cast<const BYTE*>(value.bytes.data()),

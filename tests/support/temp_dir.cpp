@@ -15,7 +15,8 @@ std::string UnixPath(const std::string& path) {
   const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
       GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
   wchar_t wide[4 * MAX_PATH];
-  if (unixName == nullptr || MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, 4 * MAX_PATH) == 0)
+  if (unixName == nullptr ||
+      MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, 4 * MAX_PATH) == 0)
     return {};
   char* name = unixName(wide);
   if (name == nullptr) return {};
@@ -96,7 +97,6 @@ void TempDir::File(const std::string& name, DWORD size) const {
   CloseHandle(file);
 }
 
-
 bool TempDir::UnixLink(const std::string& name, const std::string& target) {
   const std::string linkPath = UnixPath(*this / name);
   if (linkPath.empty() ||
@@ -141,7 +141,8 @@ void RemoveTreeWide(const std::wstring& path) {
 
 void RemoveTree(const std::string& path) {
   wchar_t wide[4 * MAX_PATH];
-  if (MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, 4 * MAX_PATH) > 0) RemoveTreeWide(wide);
+  if (MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, 4 * MAX_PATH) > 0)
+    RemoveTreeWide(wide);
 }
 
 }  // namespace qmis_test

@@ -22,7 +22,8 @@ class Inspector : public LibraryTest {
  protected:
   void SetUp() override {
     LibraryTest::SetUp();
-    product_ = sandbox_.NewKey(HKEY_LOCAL_MACHINE, kUninstall, "Inspected").substr(kUninstall.size() + 1);
+    product_ =
+        sandbox_.NewKey(HKEY_LOCAL_MACHINE, kUninstall, "Inspected").substr(kUninstall.size() + 1);
     shared_ = sandbox_.NewKey(HKEY_LOCAL_MACHINE, kMaker, "Shared").substr(kMaker.size() + 1);
   }
   ProgramRun Inspect(const std::string& arguments) {
@@ -43,8 +44,10 @@ TEST_F(Inspector, ConsistentProductIsReportedWholeAndNothingChanges) {
   Claim(1);
   TempDir dir;
   dir.File("dep.txt", 1);
-  SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product_ + "\\Dependents", "dep", Sz(dir / "dep.txt"));
-  SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product_ + "\\Dependents", "gone", Sz(dir / "none.txt"));
+  SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product_ + "\\Dependents", "dep",
+           Sz(dir / "dep.txt"));
+  SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product_ + "\\Dependents", "gone",
+           Sz(dir / "none.txt"));
   const auto before = ReadTree(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product_);
   const ProgramRun run = InspectProduct();
   EXPECT_EQ(run.exitCode, 0u) << run.output;
@@ -61,8 +64,10 @@ TEST_F(Inspector, ConsistentProductIsReportedWholeAndNothingChanges) {
   // The view it read is the one this (32-bit) test program sees too.
   BOOL wow64 = FALSE;
   IsWow64Process(GetCurrentProcess(), &wow64);
-  EXPECT_THAT(run.output, HasSubstr(wow64 ? "Registry view: 32-bit, on 64-bit Windows" : "Registry view: 32-bit Windows"));
-  EXPECT_THAT(json.output, HasSubstr(wow64 ? "\"registryView\":\"wow64\"" : "\"registryView\":\"32-bit\""));
+  EXPECT_THAT(run.output, HasSubstr(wow64 ? "Registry view: 32-bit, on 64-bit Windows"
+                                          : "Registry view: 32-bit Windows"));
+  EXPECT_THAT(json.output,
+              HasSubstr(wow64 ? "\"registryView\":\"wow64\"" : "\"registryView\":\"32-bit\""));
 }
 
 TEST_F(Inspector, BitsNoProductClaimsAreFlagged) {
@@ -84,7 +89,8 @@ TEST_F(Inspector, ClaimOnAKeyThatIsGoneIsFlagged) {
 
 TEST_F(Inspector, RefcountOfTheWrongTypeOrSizeIsFlagged) {
   Claim(1);
-  SetValue(HKEY_LOCAL_MACHINE, kMaker + "\\" + shared_, "Refcount", {REG_BINARY, std::string(8, '\1')});
+  SetValue(HKEY_LOCAL_MACHINE, kMaker + "\\" + shared_, "Refcount",
+           {REG_BINARY, std::string(8, '\1')});
   const ProgramRun run = InspectProduct();
   EXPECT_EQ(run.exitCode, 1u);
   EXPECT_THAT(run.output, HasSubstr("Refcount has type 3 and 8 bytes"));
@@ -111,7 +117,9 @@ TEST_F(Inspector, ExtensionsAutoPlayAndRenamesAreDecoded) {
     RegDeleteValueA(key, "PostponedFileRenameOperations");
     RegCloseKey(key);
   }
-  EXPECT_THAT(run.output, HasSubstr("extension " + ext + ": held by the product, restorable from QmPrevious (\"txtfile\")"));
+  EXPECT_THAT(run.output,
+              HasSubstr("extension " + ext +
+                        ": held by the product, restorable from QmPrevious (\"txtfile\")"));
   EXPECT_THAT(run.output, HasSubstr("\\??\\C:\\a -> \\??\\C:\\b"));
   EXPECT_THAT(run.output, HasSubstr("\\??\\C:\\c -> (delete)"));
 }

@@ -25,8 +25,12 @@ Read ReadWith(int (*reader)(const char*, char*), const std::string& commandLine)
   return {found, out};
 }
 
-Read Path(const std::string& line) { return ReadWith(InternalsTest::internals().GetUninstallerPath, line); }
-Read Product(const std::string& line) { return ReadWith(InternalsTest::internals().GetProductArg, line); }
+Read Path(const std::string& line) {
+  return ReadWith(InternalsTest::internals().GetUninstallerPath, line);
+}
+Read Product(const std::string& line) {
+  return ReadWith(InternalsTest::internals().GetProductArg, line);
+}
 
 void ExpectRead(const Read& read, int found, const std::string& text) {
   EXPECT_EQ(read.found, found) << text;

@@ -19,9 +19,7 @@ const std::string kUninstall = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Un
 
 std::string Host() { return ProgramFolder() + "qmis-uninstall-host.exe"; }
 
-void WriteFile(const std::string& path, const std::string& text) {
-  std::ofstream(path) << text;
-}
+void WriteFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
 std::vector<std::string> Lines(const std::string& path) {
   std::ifstream in(path);
@@ -38,7 +36,8 @@ std::vector<std::string> EnumerationOrder(const std::string& path) {
   char name[400];
   for (DWORD i = 0;; ++i) {
     DWORD size = sizeof name;
-    if (RegEnumValueA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    if (RegEnumValueA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      break;
     names.push_back(name);
   }
   RegCloseKey(key);
@@ -49,7 +48,8 @@ class Dependents : public InternalsTest {
  protected:
   void SetUp() override {
     InternalsTest::SetUp();
-    product_ = sandbox_.NewKey(HKEY_LOCAL_MACHINE, kUninstall, "Product").substr(kUninstall.size() + 1);
+    product_ =
+        sandbox_.NewKey(HKEY_LOCAL_MACHINE, kUninstall, "Product").substr(kUninstall.size() + 1);
     log_ = dir_ / "runs.log";
   }
   std::string List() const { return kUninstall + "\\" + product_ + "\\Dependents"; }
@@ -82,7 +82,8 @@ TEST_F(Dependents, RunOneAfterAnotherInEnumerationOrder) {
   RunAll(Host());
   std::vector<std::string> expected;
   for (const std::string& name : EnumerationOrder(List())) {
-    expected.push_back(Host() + " -y -f\"" + dir_ / (name == "first" ? "one.txt" : "two.txt") + "\"");
+    expected.push_back(Host() + " -y -f\"" + dir_ / (name == "first" ? "one.txt" : "two.txt") +
+                       "\"");
   }
   EXPECT_EQ(Commands(), expected);
   const std::vector<std::string> runs = Lines(log_);
@@ -154,10 +155,10 @@ TEST_F(Dependents, ProgramPathWithSpacesIsQuotedOnlyWhenItNamesAFile) {
   const std::string quoted = "\"" + spaced + "\"";
   for (const auto& [path, program] : std::vector<std::pair<std::string, std::string>>{
            {spaced, quoted},
-           {spaced + " -x", spaced + " -x"},                 // not a file as a whole
-           {dir_ / "no such.exe", dir_ / "no such.exe"},     // names no file
-           {"\"" + spaced, "\"" + spaced},                   // holds a quote
-           {Host(), Host()}}) {                              // no space
+           {spaced + " -x", spaced + " -x"},              // not a file as a whole
+           {dir_ / "no such.exe", dir_ / "no such.exe"},  // names no file
+           {"\"" + spaced, "\"" + spaced},                // holds a quote
+           {Host(), Host()}}) {                           // no space
     hook().ClearLog();
     RunAll(path);
     EXPECT_EQ(Commands(), std::vector<std::string>{program + " -y -f\"" + script + "\""}) << path;
@@ -198,7 +199,8 @@ TEST_F(Dependents, ProgramPlantedAtTheFirstWordOfThePathIsNeverStarted) {
   Add("dep", Script("dep.txt", "file " + (dir_ / "dep.dat") + "\n"));
   WriteFile(dir_ / "main.txt", "");
   const std::string host = folder + "\\qmis-uninstall-host.exe";
-  EXPECT_EQ(RunProgram("\"" + host + "\" -f\"" + (dir_ / "main.txt") + "\" -z" + product_).exitCode, 0u);
+  EXPECT_EQ(RunProgram("\"" + host + "\" -f\"" + (dir_ / "main.txt") + "\" -z" + product_).exitCode,
+            0u);
   EXPECT_FALSE(PathExists(trace)) << "C:\\Program.exe was started";
   EXPECT_FALSE(PathExists(dir_ / "dep.dat")) << "the dependent's uninstall did not run";
   EXPECT_EQ(Lines(log_).size(), 1u);
@@ -245,11 +247,14 @@ TEST_F(UninstallHook, MissingMarkersStillRunEveryStep) {
   EXPECT_THAT(opened, ::testing::Contains(kUninstall + "\\\\Dependents"));
   EXPECT_THAT(opened, ::testing::Contains("AudioCD\\shell"));
 
-  const std::string product = sandbox_.NewKey(HKEY_LOCAL_MACHINE, kUninstall, "NoF").substr(kUninstall.size() + 1);
+  const std::string product =
+      sandbox_.NewKey(HKEY_LOCAL_MACHINE, kUninstall, "NoF").substr(kUninstall.size() + 1);
   TempDir dir;
   dir.File("dep.txt", 1);
-  SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product + "\\Dependents", "d", Sz(dir / "dep.txt"));
-  SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product + "\\Dependents", "e", Sz(dir / "dep.txt"));
+  SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product + "\\Dependents", "d",
+           Sz(dir / "dep.txt"));
+  SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product + "\\Dependents", "e",
+           Sz(dir / "dep.txt"));
   hook().ClearLog();
   EXPECT_EQ(Initialize("C:\\host.exe -z" + product), 0);
   // No " -f": a command would name no program, so none is run, yet every
@@ -260,7 +265,8 @@ TEST_F(UninstallHook, MissingMarkersStillRunEveryStep) {
 
 TEST_F(UninstallHook, WholeProductRemovedThroughTheHost) {
   TempDir dir;
-  const std::string product = sandbox_.NewKey(HKEY_LOCAL_MACHINE, kUninstall, "Main Tool").substr(kUninstall.size() + 1);
+  const std::string product =
+      sandbox_.NewKey(HKEY_LOCAL_MACHINE, kUninstall, "Main Tool").substr(kUninstall.size() + 1);
   std::string handler = "Quillmoor" + product;
   handler.erase(std::remove(handler.begin(), handler.end(), ' '), handler.end());
   // A shared key, an extension with its earlier type, and the AutoPlay default.
@@ -284,13 +290,15 @@ TEST_F(UninstallHook, WholeProductRemovedThroughTheHost) {
     const std::string key = sandbox_.NewKey(HKEY_LOCAL_MACHINE, "SOFTWARE", name);
     SetValue(HKEY_LOCAL_MACHINE, key, "installed", Dword(1));
     dir.File(name + ".dat", 10);
-    WriteFile(dir / (name + ".txt"),
-              "file " + dir / (name + ".dat") + "\nkey HKLM\\" + key + "\nlog " + (dir / "runs.log") + "\n");
-    SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product + "\\Dependents", name, Sz(dir / (name + ".txt")));
+    WriteFile(dir / (name + ".txt"), "file " + dir / (name + ".dat") + "\nkey HKLM\\" + key +
+                                         "\nlog " + (dir / "runs.log") + "\n");
+    SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product + "\\Dependents", name,
+             Sz(dir / (name + ".txt")));
   }
   WriteFile(dir / "main.txt", "log " + (dir / "runs.log") + "\n");
 
-  const ProgramRun host = RunProgram("\"" + Host() + "\" -f\"" + (dir / "main.txt") + "\" -z\"" + product + "\"");
+  const ProgramRun host =
+      RunProgram("\"" + Host() + "\" -f\"" + (dir / "main.txt") + "\" -z\"" + product + "\"");
   EXPECT_EQ(host.exitCode, 0u);
   EXPECT_EQ(Lines(dir / "runs.log").size(), 3u);  // two dependents, then the product's own run
   EXPECT_FALSE(PathExists(dir / "DepOne.dat"));

@@ -59,7 +59,8 @@ std::string Show(HKEY root, const std::string& path, const char* name) {
   if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return "(no key)";
   BYTE data[512];
   DWORD size = sizeof data - 1, type = 0;
-  if (RegQueryValueExA(key.get(), name, nullptr, &type, data, &size) != ERROR_SUCCESS) return "(none)";
+  if (RegQueryValueExA(key.get(), name, nullptr, &type, data, &size) != ERROR_SUCCESS)
+    return "(none)";
   if (type == REG_DWORD) return std::to_string(*reinterpret_cast<DWORD*>(data));
   data[size] = 0;
   return "\"" + std::string(reinterpret_cast<char*>(data)) + "\"";
@@ -77,7 +78,8 @@ void ShowRenames(const char* name) {
   LONG status = ERROR_FILE_NOT_FOUND;
   qmis::UniqueKey key;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSession, 0, KEY_READ, key.put()) == ERROR_SUCCESS)
-    status = RegQueryValueExA(key.get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size);
+    status =
+        RegQueryValueExA(key.get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size);
   if (status != ERROR_SUCCESS) {
     Say("      %s: (none)\n", name);
     return;
@@ -101,7 +103,8 @@ void ShowShell() {
 }
 
 void ShowMachineBefore() {
-  Say("0. The machine before: a CD player verb is the AutoPlay default, .qmsample opens as txtfile\n");
+  Say("0. The machine before: a CD player verb is the AutoPlay default, .qmsample opens as "
+      "txtfile\n");
   SetString(HKEY_CLASSES_ROOT, "AudioCD\\shell", nullptr, "play");
   SetString(HKEY_CLASSES_ROOT, ".qmsample", nullptr, "txtfile");
   ShowShell();
@@ -137,7 +140,8 @@ void ParkRenames() {
   ShowRenames("PendingFileRenameOperations");
   ShowRenames("PostponedFileRenameOperations");
   qmis::UniqueKey session;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSession, 0, KEY_ALL_ACCESS, session.put()) == ERROR_SUCCESS)
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSession, 0, KEY_ALL_ACCESS, session.put()) ==
+      ERROR_SUCCESS)
     RegDeleteValueA(session.get(), "PendingFileRenameOperations");  // nothing real to rename
 }
 
@@ -174,7 +178,8 @@ void SweepEmptyBranches() {
   // Kept, Leftover and Shared (empty since Shared\Sample went) in that order.
   std::string path = maker;
   const LONG first = sweep(HKEY_LOCAL_MACHINE, path.data());
-  Say("   first sweep: %ld; Leftover %s, Shared %s\n", first, state("Leftover", "left", "swept away"),
+  Say("   first sweep: %ld; Leftover %s, Shared %s\n", first,
+      state("Leftover", "left", "swept away"),
       state("Shared", "waits (it moved into the swept branch's place)", "swept away"));
   const LONG second = sweep(HKEY_LOCAL_MACHINE, path.data());
   Say("   second sweep: %ld; Shared %s; Kept %s\n", second, state("Shared", "left", "swept away"),

@@ -17,7 +17,8 @@ const char kSession[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 class ReadKey {
  public:
   ReadKey(HKEY root, const std::string& path) {
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, owner_.put()) != ERROR_SUCCESS) owner_.reset();
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, owner_.put()) != ERROR_SUCCESS)
+      owner_.reset();
     key_ = owner_.get();
   }
   explicit operator bool() const { return key_ != nullptr; }
@@ -28,7 +29,8 @@ class ReadKey {
     char name[300];
     for (DWORD i = 0; key_; ++i) {
       DWORD size = sizeof name;
-      if (RegEnumKeyExA(key_, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+      if (RegEnumKeyExA(key_, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        break;
       names.push_back(name);
     }
     return names;
@@ -44,11 +46,13 @@ class ReadKey {
     for (DWORD i = 0; key_; ++i) {
       char name[16384];
       DWORD nameSize = sizeof name, dataSize = 0, type = 0;
-      if (RegEnumValueA(key_, i, name, &nameSize, nullptr, &type, nullptr, &dataSize) != ERROR_SUCCESS) break;
+      if (RegEnumValueA(key_, i, name, &nameSize, nullptr, &type, nullptr, &dataSize) !=
+          ERROR_SUCCESS)
+        break;
       std::string data(dataSize, '\0');
       nameSize = sizeof name;
-      if (RegEnumValueA(key_, i, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
-                        &dataSize) != ERROR_SUCCESS)
+      if (RegEnumValueA(key_, i, name, &nameSize, nullptr, &type,
+                        reinterpret_cast<BYTE*>(data.data()), &dataSize) != ERROR_SUCCESS)
         break;
       data.resize(dataSize);
       values.push_back({name, type, data});
@@ -58,10 +62,12 @@ class ReadKey {
 
   bool Read(const char* name, Value& value) const {
     DWORD size = 0;
-    if (!key_ || RegQueryValueExA(key_, name, nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS) return false;
+    if (!key_ ||
+        RegQueryValueExA(key_, name, nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS)
+      return false;
     value.data.assign(size, '\0');
-    if (RegQueryValueExA(key_, name, nullptr, &value.type, reinterpret_cast<BYTE*>(value.data.data()), &size) !=
-        ERROR_SUCCESS)
+    if (RegQueryValueExA(key_, name, nullptr, &value.type,
+                         reinterpret_cast<BYTE*>(value.data.data()), &size) != ERROR_SUCCESS)
       return false;
     value.data.resize(size);
     return true;
@@ -74,7 +80,9 @@ class ReadKey {
 
 std::string Text(const std::string& data) { return std::string(data.c_str()); }
 
-bool Same(const std::string& a, const std::string& b) { return lstrcmpiA(a.c_str(), b.c_str()) == 0; }
+bool Same(const std::string& a, const std::string& b) {
+  return lstrcmpiA(a.c_str(), b.c_str()) == 0;
+}
 
 void ReadSharedKeys(const std::string& prefix, QmisState& state) {
   ReadKey key(HKEY_LOCAL_MACHINE, prefix.empty() ? kMaker : std::string(kMaker) + "\\" + prefix);
@@ -85,7 +93,8 @@ void ReadSharedKeys(const std::string& prefix, QmisState& state) {
     if (shared.maskValid()) shared.mask = *reinterpret_cast<const DWORD*>(mask.data.data());
     state.sharedKeys.push_back(shared);
   }
-  for (const std::string& name : key.Subkeys()) ReadSharedKeys(prefix.empty() ? name : prefix + "\\" + name, state);
+  for (const std::string& name : key.Subkeys())
+    ReadSharedKeys(prefix.empty() ? name : prefix + "\\" + name, state);
 }
 
 std::vector<RenamePair> ReadRenames(const char* name) {
@@ -112,7 +121,8 @@ std::string ExtensionState(const Product& product, const std::string& extension)
   if (!key) return "key gone";
   ReadKey::Value current, saved;
   const bool hasSaved = key.Read("QmPrevious", saved);
-  const bool held = !key.Read(nullptr, current) || Same(Text(current.data), product.handlerName + "File" + extension);
+  const bool held = !key.Read(nullptr, current) ||
+                    Same(Text(current.data), product.handlerName + "File" + extension);
   if (!held) return "not the product's (its type is \"" + Text(current.data) + "\")";
   return hasSaved ? "held by the product, restorable from QmPrevious (\"" + Text(saved.data) + "\")"
                   : "held by the product, no saved type (the key goes at removal)";
@@ -128,17 +138,20 @@ Product ReadProduct(const std::string& name, void(WINAPI* removeSpaces)(char*, D
   const std::string base = std::string(kUninstall) + "\\" + name;
   for (const auto& value : ReadKey(HKEY_LOCAL_MACHINE, base + "\\RefcountList").Values()) {
     if (value.type == REG_DWORD && value.data.size() == 4)
-      product.claims.push_back({name, value.name, *reinterpret_cast<const DWORD*>(value.data.data())});
+      product.claims.push_back(
+          {name, value.name, *reinterpret_cast<const DWORD*>(value.data.data())});
   }
   for (const auto& value : ReadKey(HKEY_LOCAL_MACHINE, base + "\\Extensions").Values()) {
-    if (!value.name.empty()) product.extensions.push_back({value.name, ExtensionState(product, value.name)});
+    if (!value.name.empty())
+      product.extensions.push_back({value.name, ExtensionState(product, value.name)});
   }
   for (const auto& value : ReadKey(HKEY_LOCAL_MACHINE, base + "\\Dependents").Values()) {
     if (value.type != REG_SZ) continue;
     const std::string file = Text(value.data);
     const DWORD attributes = GetFileAttributesA(file.c_str());
     product.dependents.push_back(
-        {value.name, file, attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)});
+        {value.name, file,
+         attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)});
   }
   return product;
 }
@@ -166,8 +179,9 @@ void FindInconsistencies(const std::vector<Claim>& claims, QmisState& state) {
   for (const Claim& claim : claims) claimed[norm(claim.sharedKey)] |= claim.bits;
   for (const SharedKey& key : state.sharedKeys) {
     if (!key.maskValid()) {
-      state.inconsistencies.push_back("shared key " + key.name + ": Refcount has type " + std::to_string(key.type) +
-                                      " and " + std::to_string(key.size) + " bytes, not a 4-byte REG_DWORD");
+      state.inconsistencies.push_back("shared key " + key.name + ": Refcount has type " +
+                                      std::to_string(key.type) + " and " +
+                                      std::to_string(key.size) + " bytes, not a 4-byte REG_DWORD");
       continue;
     }
     const DWORD orphaned = key.mask & ~claimed[norm(key.name)];
@@ -177,8 +191,8 @@ void FindInconsistencies(const std::vector<Claim>& claims, QmisState& state) {
   }
   for (const Claim& claim : claims) {
     if (!ReadKey(HKEY_LOCAL_MACHINE, std::string(kMaker) + "\\" + claim.sharedKey))
-      state.inconsistencies.push_back("product " + claim.product + " claims shared key " + claim.sharedKey +
-                                      ", which is gone");
+      state.inconsistencies.push_back("product " + claim.product + " claims shared key " +
+                                      claim.sharedKey + ", which is gone");
   }
 }
 

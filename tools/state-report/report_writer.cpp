@@ -10,7 +10,9 @@ std::string Hex(unsigned long value) {
   return text;
 }
 
-std::string Pair(const RenamePair& pair) { return pair.from + " -> " + (pair.to.empty() ? "(delete)" : pair.to); }
+std::string Pair(const RenamePair& pair) {
+  return pair.from + " -> " + (pair.to.empty() ? "(delete)" : pair.to);
+}
 
 std::string Quote(const std::string& text) {
   std::string out = "\"";
@@ -38,17 +40,18 @@ std::string Array(const std::vector<T>& items, F item) {
 
 std::string JsonPairs(const std::vector<RenamePair>& pairs) {
   return Array(pairs, [](const RenamePair& p) {
-    return "{\"from\":" + Quote(p.from) + ",\"to\":" + (p.to.empty() ? std::string("null") : Quote(p.to)) + "}";
+    return "{\"from\":" + Quote(p.from) +
+           ",\"to\":" + (p.to.empty() ? std::string("null") : Quote(p.to)) + "}";
   });
 }
 
 }  // namespace
 
 std::string TextReport(const QmisState& state) {
-  std::string out = state.wow64
-      ? "Registry view: 32-bit, on 64-bit Windows (HKLM\\SOFTWARE is HKLM\\SOFTWARE\\WOW6432Node;"
-        " read it with reg query ... /reg:32)\n\n"
-      : "Registry view: 32-bit Windows (HKLM\\SOFTWARE as it stands)\n\n";
+  std::string out = state.wow64 ? "Registry view: 32-bit, on 64-bit Windows (HKLM\\SOFTWARE is "
+                                  "HKLM\\SOFTWARE\\WOW6432Node;"
+                                  " read it with reg query ... /reg:32)\n\n"
+                                : "Registry view: 32-bit Windows (HKLM\\SOFTWARE as it stands)\n\n";
   out += "Shared keys under HKLM\\SOFTWARE\\Quillmoor:\n";
   if (state.sharedKeys.empty()) out += "  (none)\n";
   for (const SharedKey& key : state.sharedKeys) {
@@ -57,12 +60,16 @@ std::string TextReport(const QmisState& state) {
   }
   for (const Product& product : state.products) {
     out += "\nProduct " + product.key + " (handler " + product.handlerName + ")\n";
-    for (const Claim& claim : product.claims) out += "  claims " + claim.sharedKey + " with bits " + Hex(claim.bits) + "\n";
-    for (const Extension& e : product.extensions) out += "  extension " + e.name + ": " + e.state + "\n";
+    for (const Claim& claim : product.claims)
+      out += "  claims " + claim.sharedKey + " with bits " + Hex(claim.bits) + "\n";
+    for (const Extension& e : product.extensions)
+      out += "  extension " + e.name + ": " + e.state + "\n";
     for (const Dependent& d : product.dependents)
-      out += "  dependent " + d.name + ": " + d.file + (d.present ? "" : " (file missing: will not run)") + "\n";
+      out += "  dependent " + d.name + ": " + d.file +
+             (d.present ? "" : " (file missing: will not run)") + "\n";
   }
-  out += "\nAudio-CD AutoPlay default: " + (state.autoPlayDefault.empty() ? "(none)" : state.autoPlayDefault) +
+  out += "\nAudio-CD AutoPlay default: " +
+         (state.autoPlayDefault.empty() ? "(none)" : state.autoPlayDefault) +
          "; saved: " + (state.autoPlaySaved.empty() ? "(none)" : state.autoPlaySaved) + "\n";
   out += "Pending renames:" + std::string(state.pending.empty() ? " (none)\n" : "\n");
   for (const RenamePair& pair : state.pending) out += "  " + Pair(pair) + "\n";
@@ -76,26 +83,38 @@ std::string TextReport(const QmisState& state) {
 std::string JsonReport(const QmisState& state) {
   std::string out = std::string("{\"registryView\":") + (state.wow64 ? "\"wow64\"" : "\"32-bit\"") +
                     ",\"sharedKeys\":" + Array(state.sharedKeys, [](const SharedKey& k) {
-    return "{\"name\":" + Quote(k.name) + ",\"refcount\":" + (k.maskValid() ? std::to_string(k.mask) : "null") +
-           ",\"type\":" + std::to_string(k.type) + ",\"size\":" + std::to_string(k.size) + "}";
-  });
-  out += ",\"products\":" + Array(state.products, [](const Product& p) {
-    return "{\"key\":" + Quote(p.key) + ",\"handlerName\":" + Quote(p.handlerName) + ",\"claims\":" +
-           Array(p.claims, [](const Claim& c) {
-             return "{\"sharedKey\":" + Quote(c.sharedKey) + ",\"bits\":" + std::to_string(c.bits) + "}";
-           }) +
-           ",\"extensions\":" + Array(p.extensions, [](const Extension& e) {
-             return "{\"name\":" + Quote(e.name) + ",\"state\":" + Quote(e.state) + "}";
-           }) +
-           ",\"dependents\":" + Array(p.dependents, [](const Dependent& d) {
-             return "{\"name\":" + Quote(d.name) + ",\"file\":" + Quote(d.file) +
-                    ",\"present\":" + (d.present ? "true" : "false") + "}";
-           }) +
-           "}";
-  });
-  out += ",\"autoPlay\":{\"default\":" + Quote(state.autoPlayDefault) + ",\"saved\":" + Quote(state.autoPlaySaved) + "}";
-  out += ",\"pendingRenames\":" + JsonPairs(state.pending) + ",\"parkedRenames\":" + JsonPairs(state.parked);
-  out += ",\"inconsistencies\":" + Array(state.inconsistencies, Quote) + ",\"consistent\":" +
-         (state.inconsistencies.empty() ? "true" : "false") + "}\n";
+                      return "{\"name\":" + Quote(k.name) +
+                             ",\"refcount\":" + (k.maskValid() ? std::to_string(k.mask) : "null") +
+                             ",\"type\":" + std::to_string(k.type) +
+                             ",\"size\":" + std::to_string(k.size) + "}";
+                    });
+  out +=
+      ",\"products\":" + Array(state.products, [](const Product& p) {
+        return "{\"key\":" + Quote(p.key) + ",\"handlerName\":" + Quote(p.handlerName) +
+               ",\"claims\":" +
+               Array(p.claims,
+                     [](const Claim& c) {
+                       return "{\"sharedKey\":" + Quote(c.sharedKey) +
+                              ",\"bits\":" + std::to_string(c.bits) + "}";
+                     }) +
+               ",\"extensions\":" +
+               Array(p.extensions,
+                     [](const Extension& e) {
+                       return "{\"name\":" + Quote(e.name) + ",\"state\":" + Quote(e.state) + "}";
+                     }) +
+               ",\"dependents\":" +
+               Array(p.dependents,
+                     [](const Dependent& d) {
+                       return "{\"name\":" + Quote(d.name) + ",\"file\":" + Quote(d.file) +
+                              ",\"present\":" + (d.present ? "true" : "false") + "}";
+                     }) +
+               "}";
+      });
+  out += ",\"autoPlay\":{\"default\":" + Quote(state.autoPlayDefault) +
+         ",\"saved\":" + Quote(state.autoPlaySaved) + "}";
+  out += ",\"pendingRenames\":" + JsonPairs(state.pending) +
+         ",\"parkedRenames\":" + JsonPairs(state.parked);
+  out += ",\"inconsistencies\":" + Array(state.inconsistencies, Quote) +
+         ",\"consistent\":" + (state.inconsistencies.empty() ? "true" : "false") + "}\n";
   return out;
 }

@@ -33,7 +33,8 @@ bool ReadUninstallScript(const std::string& path, UninstallScript& script) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty() || line[0] == '#') continue;
     const size_t space = line.find(' ');
-    ScriptStep step{line.substr(0, space), space == std::string::npos ? "" : line.substr(space + 1)};
+    ScriptStep step{line.substr(0, space),
+                    space == std::string::npos ? "" : line.substr(space + 1)};
     if (step.verb == "exit") script.exitCode = std::stoul(step.argument);
     script.steps.push_back(step);
   }

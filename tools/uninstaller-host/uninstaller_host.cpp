@@ -33,7 +33,8 @@ std::string OptionArgument(const std::string& commandLine, const std::string& op
   const size_t begin = at + 1 + option.size();
   if (begin < commandLine.size() && commandLine[begin] == '"') {
     const size_t end = commandLine.find('"', begin + 1);
-    return commandLine.substr(begin + 1, end == std::string::npos ? std::string::npos : end - begin - 1);
+    return commandLine.substr(begin + 1,
+                              end == std::string::npos ? std::string::npos : end - begin - 1);
   }
   return commandLine.substr(begin, commandLine.find(' ', begin) - begin);
 }
