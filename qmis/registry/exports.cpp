@@ -25,9 +25,9 @@ int WINAPI QMSetup_BackupPendingFileRename() { return qmis::BackupPendingFileRen
 
 int WINAPI QMSetup_RestorePendingFileRename() { return qmis::RestorePendingFileRename(); }
 
-LONG WINAPI QmUninstall_KeyClean(HKEY root, char* path) {
-  if (path == nullptr) return ERROR_INVALID_PARAMETER;
-  return qmis::KeyClean(root, path);
+LONG WINAPI QmUninstall_KeyClean(HKEY root, char* subkey) {
+  if (subkey == nullptr) return ERROR_INVALID_PARAMETER;
+  return qmis::KeyClean(root, subkey);
 }
 
 int WINAPI QMSetup_SetRefcountedKey(char* productKey, char* sharedKeyName, DWORD bits) {

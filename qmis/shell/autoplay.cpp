@@ -32,7 +32,7 @@ void RegisterAutoInsertTag(const char* productKey) {
   // The default is taken only once the earlier one is safely saved.
   if (SaveDefault(shell.get(), current) != ERROR_SUCCESS) return;
   RegSetValueExA(shell.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(handler),
-                 static_cast<DWORD>(std::strlen(handler) + 1));
+                 static_cast<DWORD>(std::strlen(handler)) + 1);
 }
 
 void UnregisterAutoInsertTag(const char* productKey) {
