@@ -2,12 +2,6 @@
 
 namespace qmis {
 
-GlobalBlock::GlobalBlock(GlobalBlock&& other) noexcept
-    : handle_(other.handle_), data_(other.data_) {
-  other.handle_ = nullptr;
-  other.data_ = nullptr;
-}
-
 GlobalBlock& GlobalBlock::operator=(GlobalBlock&& other) noexcept {
   if (this != &other) {
     reset();
@@ -20,19 +14,23 @@ GlobalBlock& GlobalBlock::operator=(GlobalBlock&& other) noexcept {
 }
 
 GlobalBlock GlobalBlock::Allocate(SIZE_T size) {
-  GlobalBlock block;
   // A movable block of zero bytes is allocated discarded and cannot be
   // locked, so an empty list still takes one byte.
-  block.handle_ = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size == 0 ? 1 : size);
-  if (block.handle_ == nullptr) return block;
-  block.data_ = static_cast<char*>(GlobalLock(block.handle_));
-  if (block.data_ == nullptr) block.reset();
-  return block;
+  HGLOBAL handle = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size == 0 ? 1 : size);
+  if (handle == nullptr) return GlobalBlock();
+  char* data = static_cast<char*>(GlobalLock(handle));
+  if (data == nullptr) {
+    GlobalFree(handle);
+    return GlobalBlock();
+  }
+  return GlobalBlock(handle, data);
 }
 
+// A block is held locked from its allocation on: an owner holds both or
+// neither.
 void GlobalBlock::reset() {
   if (handle_ == nullptr) return;
-  if (data_ != nullptr) GlobalUnlock(handle_);
+  GlobalUnlock(handle_);
   GlobalFree(handle_);
   handle_ = nullptr;
   data_ = nullptr;

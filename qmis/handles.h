@@ -112,7 +112,8 @@ class GlobalBlock {
   GlobalBlock() = default;
   GlobalBlock(const GlobalBlock&) = delete;
   GlobalBlock& operator=(const GlobalBlock&) = delete;
-  GlobalBlock(GlobalBlock&& other) noexcept;
+  // Blocks are handed out by Allocate and taken over by assignment.
+  GlobalBlock(GlobalBlock&& other) = delete;
   GlobalBlock& operator=(GlobalBlock&& other) noexcept;
   ~GlobalBlock() { reset(); }
 
@@ -125,6 +126,8 @@ class GlobalBlock {
   void reset();
 
  private:
+  GlobalBlock(HGLOBAL handle, char* data) : handle_(handle), data_(data) {}
+
   HGLOBAL handle_ = nullptr;
   char* data_ = nullptr;
 };

@@ -7,7 +7,8 @@
 # other toolchains its consumers are built with), gdb (to check the debug
 # link); for the Inno Setup example: Node's package manager, which fetches the
 # Inno Setup compiler (scripts/fetch-innosetup.sh), and Xvfb, since a built
-# setup needs a display even when very silent. Quick when all is there.
+# setup needs a display even when very silent; clang-format, clang-tidy and
+# gcovr for make lint and make coverage. Quick when all is there.
 #
 # Some machines run a kernel that refuses 32-bit programs ("Exec format
 # error"), and Wine's 32-bit side is one. There the 32-bit programs are handed
@@ -43,7 +44,7 @@ fi
 
 missing=()
 for pkg in g++-mingw-w64-i686-posix wine wine32:i386 wine64 googletest cmake make nsis \
-           zip clang lld llvm gdb git xvfb xauth; do
+           zip clang lld llvm gdb git xvfb xauth clang-format clang-tidy gcovr; do
   installed "$pkg" || missing+=("$pkg")
 done
 # Debian's npm, unless Node and its npm came from elsewhere.

@@ -26,7 +26,8 @@ const std::string kHostileRoot = "Software\\QmisHostile";
 // The hostile strings: sizes around the buffer limit and awkward content.
 std::vector<std::string> HostileStrings() {
   std::vector<std::string> strings = {
-      "", "\"", "\\", "\"\"", "a\"b\\c", "\xe9\xff\x81\x5c", " -f -z \" \\ "};
+      "",      "\"", "\\", "\"\"", "a\"b\\c", "\xe9\xff\x81\x5c", " -f -z \" \\ ",
+      "-z\x81"};  // under code page 932, a lead byte cut off by the zero
   for (size_t length : {259u, 260u, 261u, 1000u, 70000u}) {
     std::string text(length, 'h');
     for (size_t i = 7; i < length; i += 13) text[i] = "\\\" \xe9-zf"[i % 8];
@@ -87,6 +88,42 @@ TEST_F(HostileInput, ProductKeysAndNames) {
   DeleteTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\QmisHostileKey");
   DeleteTree(HKEY_LOCAL_MACHINE, kUninstall + "\\QmisHostileProduct");
   EXPECT_EQ(api().SetRefcountedKey(nullptr, nullptr, 1), 0);
+}
+
+// A null pointer in any position, or a product key too long for the
+// library's key paths, is refused before any call to the system.
+TEST_F(HostileInput, NullsAnywhereAndOverlongProductKeysReachNoSystemCall) {
+  std::string s = "QmisHostileKey", file = "C:\\qmis-hostile-none.hive";
+  char text[300] = "untouched";
+  hook().ClearLog();
+  EXPECT_EQ(api().RegSaveKey(HKEY_CURRENT_USER, nullptr, file.data()), 0);
+  EXPECT_EQ(api().RegSaveKey(HKEY_CURRENT_USER, s.data(), nullptr), 0);
+  EXPECT_EQ(api().RegRestoreKey(HKEY_CURRENT_USER, nullptr, file.data()), 0);
+  EXPECT_EQ(api().RegRestoreKey(HKEY_CURRENT_USER, s.data(), nullptr), 0);
+  EXPECT_EQ(api().SetRefcountedKey(nullptr, s.data(), 1), 0);
+  EXPECT_EQ(api().SetRefcountedKey(s.data(), nullptr, 1), 0);
+  api().UnregisterSpecificExtension(nullptr, s.data());
+  api().UnregisterSpecificExtension(s.data(), nullptr);
+  EXPECT_EQ(api().SilentRunExternalWait(nullptr, text), 0x80004005u);
+  EXPECT_EQ(api().SilentRunExternalWait(s.data(), nullptr), 0x80004005u);
+  EXPECT_EQ(api().RenameDirectory(nullptr, s.data()), 0);
+  EXPECT_EQ(api().RenameDirectory(s.data(), nullptr), 0);
+  // Too long for the handler name, and for the list paths only.
+  for (const size_t length : {size_t{255}, size_t{200}}) {
+    std::string product(length, 'p');
+    api().UnregisterExtensions(product.data());
+  }
+  EXPECT_STREQ(text, "untouched");
+  EXPECT_EQ(hook().Log().size(), 0u);
+  // The uninstall hook with such a key reads the command line, and takes
+  // only the AutoPlay hand-back, whose handler name still fits.
+  const std::string line = "\"C:\\host.exe\" -f\"x\" -z" + std::string(200, 'p');
+  hook().Replace("GetCommandLineA", [&](const uint32_t*) {
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(line.c_str()));
+  });
+  EXPECT_EQ(api().UninstInitialize(0, 0, 0), 0);
+  for (const Call& open : hook().Calls("RegOpenKeyExA"))
+    EXPECT_EQ(open.strings[1], "AudioCD\\shell");
 }
 
 TEST_F(HostileInput, RegistryPathsAndFiles) {

@@ -38,17 +38,17 @@ LONG ReadList(HKEY key, const char* name, DWORD limit, ListValue& list) {
 }
 
 // Whether `list` begins with `head` without its final zero: the parked
-// list already written at the front of the pending one.
+// list already written at the front of the pending one. Both hold bytes.
 bool BeginsWithList(const ListValue& list, const ListValue& head) {
-  return head.size > 0 && list.size >= head.size - 1 &&
+  return list.size >= head.size - 1 &&
          std::memcmp(list.bytes.data(), head.bytes.data(), head.size - 1) == 0;
 }
 
 // Whether `list` ends with the whole of `tail`: the pending list already
 // joined behind the parked one. A list the system wrote begins with a path
-// of its own ("\\??\\..."), which never stands inside another path.
+// of its own, "\??\...", which never stands inside another path.
 bool EndsWithList(const ListValue& list, const ListValue& tail) {
-  return tail.size > 0 && list.size >= tail.size &&
+  return list.size >= tail.size &&
          std::memcmp(list.bytes.data() + list.size - tail.size, tail.bytes.data(), tail.size) == 0;
 }
 

@@ -104,17 +104,23 @@ TEST_F(DirectorySize, PathsThatWouldNotFitAreNotSearched) {
   TempDir dir;
   dir.File("a.bin", 5);
   dir.Folder("sub");
-  hook().Replace("FindNextFileW", [this](const uint32_t* a) -> uint32_t {
-    auto* entry = reinterpret_cast<WIN32_FIND_DATAW*>(a[1]);
-    const uint32_t found = hook().CallReal("FindNextFileW", a);
-    if (found && std::wcscmp(entry->cFileName, L"sub") == 0) {
-      std::wmemset(entry->cFileName, L'n', 250);  // too long to append to the base
-      entry->cFileName[250] = L'\0';
-    }
-    return found;
-  });
-  EXPECT_EQ(api().GetCopyFileSize(dir.path().c_str()), 5u);
-  EXPECT_EQ(hook().Count("FindFirstFileW"), 1);
+  // Too long to append to the base; then long enough that the folder's path
+  // fits 259 characters but its search pattern ("\*.*") does not.
+  for (const size_t length : {size_t{250}, 257 - dir.path().size()}) {
+    SCOPED_TRACE(length);
+    hook().ClearLog();
+    hook().Replace("FindNextFileW", [this, length](const uint32_t* a) -> uint32_t {
+      auto* entry = reinterpret_cast<WIN32_FIND_DATAW*>(a[1]);
+      const uint32_t found = hook().CallReal("FindNextFileW", a);
+      if (found && std::wcscmp(entry->cFileName, L"sub") == 0) {
+        std::wmemset(entry->cFileName, L'n', length);
+        entry->cFileName[length] = L'\0';
+      }
+      return found;
+    });
+    EXPECT_EQ(api().GetCopyFileSize(dir.path().c_str()), 5u);
+    EXPECT_EQ(hook().Count("FindFirstFileW"), 1);
+  }
 }
 
 // A folder name the ANSI code page cannot spell (U+65E5 U+672C under code
@@ -162,6 +168,7 @@ TEST_F(TrailingBackslash, AppendsOnlyWhereNeededAndWhereThereIsRoom) {
   path[0] = '\0';
   EXPECT_EQ(internals().EnsureTrailingBackslash(path, MAX_PATH), 0u);
   std::strcpy(path, "abc");
+  EXPECT_EQ(internals().EnsureTrailingBackslash(path, 0), 0u);
   EXPECT_EQ(internals().EnsureTrailingBackslash(path, 1), 0u);
   EXPECT_EQ(internals().EnsureTrailingBackslash(path, 4), 0u);  // no room for the backslash
   EXPECT_STREQ(path, "abc");

@@ -141,7 +141,11 @@ TEST_F(SharedKeys, EntriesThatAreNotWholeDwordsAreSkippedButGoWithTheList) {
   const std::string p = NewProduct("P"), k = NewSharedKey("K");
   EXPECT_EQ(Claim(p, k, 1), 1);
   SetValue(HKEY_LOCAL_MACHINE, ClaimList(p), k, Sz("1"));  // not a REG_DWORD
+  // The default value names no key: it would name the maker's root itself.
+  SetValue(HKEY_LOCAL_MACHINE, ClaimList(p), "", Dword(1));
+  hook().ClearLog();
   EXPECT_EQ(Release(p), 0);
+  for (const Call& open : hook().Calls("RegOpenKeyExA")) EXPECT_NE(open.strings[1], "");
   EXPECT_EQ(Mask(k), Dword(1));
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ClaimList(p)));
 }
