@@ -19,28 +19,10 @@ mkdir -p "$work"
 bash "$source_dir/scripts/wine-session.sh" start "$build" inno >/dev/null || exit 1
 trap 'bash "$source_dir/scripts/wine-session.sh" stop "$build" inno >/dev/null' EXIT
 export WINEPREFIX=$build/wine/inno
-failures=0
-passes=0
-
-check() {  # check DESCRIPTION COMMAND...
-  local description=$1
-  shift
-  if "$@"; then
-    passes=$((passes + 1))
-  else
-    echo "FAILED: $description"
-    failures=$((failures + 1))
-  fi
-}
+source "$source_dir/tests/examples/checks.sh"
 # The DLL's keys as the 32-bit DLL sees them: in a 64-bit prefix, the
 # 32-bit view (WOW6432Node).
-view=()
 [ "${QMIS_WINEARCH:-win32}" = win64 ] && view=(/reg:32)
-query() { wine reg query "$1" "${view[@]}" "${@:2}" 2>/dev/null | tr -d '\r'; }
-has() { query "${@:2}" | grep -q -- "$1"; }
-missing() { ! wine reg query "$1" "${view[@]}" "${@:2}" >/dev/null 2>&1; }
-renames() { query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations |
-            sed -n 's/.*REG_MULTI_SZ *//p'; }
 winpath() { winepath -w "$1" 2>/dev/null; }
 
 # Compiled as an author compiles it: with the DLL and QMIS.iss of the release.
@@ -106,5 +88,4 @@ check "the earlier rename list still leads: '$(renames)'" test "${before}" = "$(
 ms() { echo $((($2 - $1) / 1000000)); }
 echo "inno round trip (${QMIS_WINEARCH:-win32}): compile $(ms "$start" "$compiled") ms," \
      "install $(ms "$compiled" "$installed") ms, uninstall $(ms "$installed" "$uninstalled") ms"
-echo "$passes passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish "Inno Setup example"

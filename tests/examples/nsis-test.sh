@@ -9,22 +9,7 @@ build=$2
 export WINEDEBUG=-all
 setup=$build/examples/qmis-sample-setup.exe
 mkdir -p "$build/examples"
-failures=0
-passes=0
-
-check() {  # check DESCRIPTION COMMAND...
-  local description=$1
-  shift
-  if "$@"; then
-    passes=$((passes + 1))
-  else
-    echo "FAILED: $description"
-    failures=$((failures + 1))
-  fi
-}
-query() { wine reg query "$@" 2>/dev/null | tr -d '\r'; }
-has() { query "${@:2}" | grep -q -- "$1"; }
-missing() { ! wine reg query "$@" >/dev/null 2>&1; }
+source "$source_dir/tests/examples/checks.sh"
 
 # Built as an author builds it: with the DLL and QMIS.nsh of the release.
 release=$(bash "$source_dir/tests/support/unpack-release.sh" "$build" "$build/examples/release")
@@ -40,8 +25,6 @@ uninstall_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\QMIS Sam
 wine reg add 'HKCR\AudioCD\shell' /ve /d play /f >/dev/null
 wine reg add 'HKCR\.qmsample' /ve /d txtfile /f >/dev/null
 
-renames() { query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations |
-            sed -n 's/.*REG_MULTI_SZ *//p'; }
 before=$(renames)
 
 # A folder without spaces: Wine re-quotes arguments that hold spaces, and
@@ -102,5 +85,4 @@ wine reg delete "$out" /f >/dev/null 2>&1
 
 wine reg delete 'HKCR\.qmsample' /f >/dev/null 2>&1
 wine reg delete 'HKCR\AudioCD' /f >/dev/null 2>&1
-echo "NSIS example: $passes passed, $failures failed"
-[ $failures -eq 0 ]
+finish "NSIS example"
