@@ -16,7 +16,6 @@
 namespace qmis_test {
 namespace {
 
-const std::string kUninstall = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const std::string kShell = "AudioCD\\shell";
 
 std::string Rights(uint32_t access) {
@@ -35,8 +34,7 @@ class AccessAndLimits : public LibraryTest {
  protected:
   void SetUp() override {
     LibraryTest::SetUp();
-    product_ =
-        sandbox_.NewKey(HKEY_LOCAL_MACHINE, kUninstall, "Product").substr(kUninstall.size() + 1);
+    product_ = sandbox_.NewProduct("Product");
     entry_ = kUninstall + "\\" + product_;
     handler_ = "Quillmoor" + product_;
     DeleteTree(HKEY_CLASSES_ROOT, "AudioCD");
@@ -79,8 +77,7 @@ class AccessAndLimits : public LibraryTest {
 };
 
 TEST_F(AccessAndLimits, EveryOpenAsksExactlyTheRightsItsOperationNeeds) {
-  const std::string shared =
-      sandbox_.NewKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor", "Shared").substr(19);
+  const std::string shared = sandbox_.NewSharedKey("Shared");
   const std::string ext = "." + sandbox_.Unique("ext"), fileType = handler_ + "File" + ext;
   sandbox_.Own(HKEY_CLASSES_ROOT, ext);
   sandbox_.Own(HKEY_CLASSES_ROOT, fileType);

@@ -18,9 +18,7 @@
 namespace qmis_test {
 namespace {
 
-const std::string kUninstall = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-const std::string kMaker = "SOFTWARE\\Quillmoor";
-const std::string kSession = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+const std::string kSessionManager = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 const char* const kLists[] = {"PendingFileRenameOperations", "PostponedFileRenameOperations"};
 
 struct Place {
@@ -37,22 +35,14 @@ std::vector<std::string> Snapshot(const std::vector<Place>& places) {
       lines.push_back(place.path + " " + line);
   }
   for (const char* name : kLists) {
-    if (const auto value = ReadValue(HKEY_LOCAL_MACHINE, kSession, name))
+    if (const auto value = ReadValue(HKEY_LOCAL_MACHINE, kSessionManager, name))
       lines.push_back(std::string(name) + " " + std::to_string(value->type) + " " + value->bytes);
   }
   return lines;
 }
 
 void PutList(const char* name, const std::optional<RegValue>& value) {
-  qmis::UniqueKey key;
-  RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSession.c_str(), 0, KEY_ALL_ACCESS, key.put());
-  if (value) {
-    RegSetValueExA(key.get(), name, 0, value->type,
-                   reinterpret_cast<const BYTE*>(value->bytes.data()),
-                   static_cast<DWORD>(value->bytes.size()));
-  } else {
-    RegDeleteValueA(key.get(), name);
-  }
+  PutValue(HKEY_LOCAL_MACHINE, kSessionManager, name, value);
 }
 
 struct Scenario {
@@ -67,20 +57,6 @@ struct Scenario {
 
 class CrashSweep : public ::testing::Test {
  protected:
-  void SetUp() override {
-    for (const char* name : kLists) saved_.push_back(ReadValue(HKEY_LOCAL_MACHINE, kSession, name));
-  }
-  void TearDown() override {
-    for (size_t i = 0; i < saved_.size(); ++i) PutList(kLists[i], saved_[i]);
-  }
-
-  std::string Product(const std::string& stem) {
-    return sandbox_.NewKey(HKEY_LOCAL_MACHINE, kUninstall, stem).substr(kUninstall.size() + 1);
-  }
-  std::string SharedKey(const std::string& stem) {
-    return sandbox_.NewKey(HKEY_LOCAL_MACHINE, kMaker, stem).substr(kMaker.size() + 1);
-  }
-
   void Sweep(const Scenario& scenario) {
     SCOPED_TRACE(scenario.what);
     scenario.setUp();
@@ -112,14 +88,14 @@ class CrashSweep : public ::testing::Test {
   }
 
   RegistrySandbox sandbox_;
-  std::vector<std::optional<RegValue>> saved_;
+  SavedRenameLists lists_;
 };
 
 TEST_F(CrashSweep, EveryWriteOfEveryCallThatWritesMoreThanOnce) {
-  const std::string product = Product("P");
-  const std::string other = Product("O");
-  const std::string keep = SharedKey("keep");
-  const std::string drop = SharedKey("drop");
+  const std::string product = sandbox_.NewProduct("P");
+  const std::string other = sandbox_.NewProduct("O");
+  const std::string keep = sandbox_.NewSharedKey("keep");
+  const std::string drop = sandbox_.NewSharedKey("drop");
   const std::string claims = kUninstall + "\\" + product + "\\RefcountList";
   const std::string handler = "Quillmoor" + product;
   const std::string ext = "." + sandbox_.Unique("e");

@@ -19,8 +19,7 @@
 namespace qmis_test {
 namespace {
 
-const std::string kUninstall = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-const std::string kSession = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+const std::string kSessionManager = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 constexpr uint32_t kFailed = 0x80004005;
 
 struct Failure {
@@ -111,16 +110,11 @@ class FaultSweep : public LibraryTest {
       g_failedFunctions.insert(call.function);
     }
   }
-
-  std::string Product(const std::string& stem) {
-    return sandbox_.NewKey(HKEY_LOCAL_MACHINE, kUninstall, stem).substr(kUninstall.size() + 1);
-  }
 };
 
 TEST_F(FaultSweep, ReleasingClaimsNeverTakesAnotherProductsBits) {
-  const std::string a = Product("A"), b = Product("B");
-  const std::string key =
-      sandbox_.NewKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor", "K").substr(19);
+  const std::string a = sandbox_.NewProduct("A"), b = sandbox_.NewProduct("B");
+  const std::string key = sandbox_.NewSharedKey("K");
   Sweep({[&] {
            SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + a + "\\RefcountList", key, Dword(1));
            SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + b + "\\RefcountList", key, Dword(2));
@@ -140,9 +134,8 @@ TEST_F(FaultSweep, ReleasingClaimsNeverTakesAnotherProductsBits) {
 }
 
 TEST_F(FaultSweep, ClaimingReportsWhatItWrote) {
-  const std::string a = Product("A");
-  const std::string key =
-      sandbox_.NewKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor", "K").substr(19);
+  const std::string a = sandbox_.NewProduct("A");
+  const std::string key = sandbox_.NewSharedKey("K");
   // The lock's mutex as another account made it: it exists, and the full
   // access CreateMutexA asks for is refused, so it is opened instead.
   const qmis::UniqueHandle othersMutex(
@@ -212,7 +205,7 @@ TEST_F(FaultSweep, AutoPlayHandbackNeverLosesTheSavedVerb) {
 }
 
 TEST_F(FaultSweep, ExtensionHandbackNeverLosesTheSavedType) {
-  const std::string product = Product("Ext");
+  const std::string product = sandbox_.NewProduct("Ext");
   const std::string handler = "Quillmoor" + product;
   const std::string ext = "." + sandbox_.Unique("e");
   sandbox_.Own(HKEY_CLASSES_ROOT, ext);
@@ -237,32 +230,14 @@ TEST_F(FaultSweep, ExtensionHandbackNeverLosesTheSavedType) {
 
 class RenameSweep : public FaultSweep {
  protected:
-  void SetUp() override {
-    FaultSweep::SetUp();
-    pending_ = ReadValue(HKEY_LOCAL_MACHINE, kSession, "PendingFileRenameOperations");
-    parked_ = ReadValue(HKEY_LOCAL_MACHINE, kSession, "PostponedFileRenameOperations");
-  }
-  void TearDown() override {
-    Put("PendingFileRenameOperations", pending_);
-    Put("PostponedFileRenameOperations", parked_);
-    FaultSweep::TearDown();
-  }
-  static void Put(const char* name, const std::optional<RegValue>& value) {
-    HKEY key = nullptr;
-    RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSession.c_str(), 0, KEY_ALL_ACCESS, &key);
-    if (value) {
-      RegSetValueExA(key, name, 0, value->type, reinterpret_cast<const BYTE*>(value->bytes.data()),
-                     static_cast<DWORD>(value->bytes.size()));
-    } else {
-      RegDeleteValueA(key, name);
-    }
-    RegCloseKey(key);
+  static void Put(const std::string& name, const std::optional<RegValue>& value) {
+    PutValue(HKEY_LOCAL_MACHINE, kSessionManager, name, value);
   }
   // Every entry of both lists is still in one of the two values.
   static void ExpectNoEntryLost() {
     std::string all;
     for (const char* name : {"PendingFileRenameOperations", "PostponedFileRenameOperations"})
-      if (auto value = ReadValue(HKEY_LOCAL_MACHINE, kSession, name)) all += value->bytes;
+      if (auto value = ReadValue(HKEY_LOCAL_MACHINE, kSessionManager, name)) all += value->bytes;
     for (const char* entry : {"C:\\old-a", "C:\\new-a", "C:\\old-b", "C:\\gone-b"})
       EXPECT_NE(all.find(entry), std::string::npos) << entry << " was lost";
   }
@@ -274,7 +249,7 @@ class RenameSweep : public FaultSweep {
     Put("PendingFileRenameOperations",
         RegValue{REG_MULTI_SZ, std::string("\\??\\C:\\old-b\0\0\\??\\C:\\gone-b\0\0\0", 31)});
   }
-  std::optional<RegValue> pending_, parked_;
+  SavedRenameLists lists_;
 };
 
 TEST_F(RenameSweep, NoRenameEntryIsEverLost) {
@@ -380,7 +355,7 @@ TEST_F(FaultSweep, HiveRestoreFailsCleanly) {
 }
 
 TEST_F(FaultSweep, UninstallHookAlwaysReturnsZero) {
-  const std::string product = Product("Dep");
+  const std::string product = sandbox_.NewProduct("Dep");
   TempDir dir;
   dir.File("dep.txt", 1);
   // The test child stands in for the host: it takes " -y -f..." and exits 0.

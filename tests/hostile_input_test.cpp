@@ -20,7 +20,6 @@
 namespace qmis_test {
 namespace {
 
-const std::string kUninstall = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 const std::string kHostileRoot = "Software\\QmisHostile";
 
 // The hostile strings: sizes around the buffer limit and awkward content.

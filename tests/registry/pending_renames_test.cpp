@@ -13,73 +13,47 @@
 namespace qmis_test {
 namespace {
 
-const std::string kSession = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-const std::string kPending = "PendingFileRenameOperations";
-const std::string kParked = "PostponedFileRenameOperations";
-
 void Put(const std::string& name, const std::optional<RegValue>& value) {
-  HKEY key = nullptr;
-  RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSession.c_str(), 0, KEY_ALL_ACCESS, &key);
-  if (value) {
-    RegSetValueExA(key, name.c_str(), 0, value->type,
-                   reinterpret_cast<const BYTE*>(value->bytes.data()),
-                   static_cast<DWORD>(value->bytes.size()));
-  } else {
-    RegDeleteValueA(key, name.c_str());
-  }
-  RegCloseKey(key);
+  PutValue(HKEY_LOCAL_MACHINE, kSessionManager, name, value);
 }
 
 std::optional<RegValue> Get(const std::string& name) {
-  return ReadValue(HKEY_LOCAL_MACHINE, kSession, name);
+  return ReadValue(HKEY_LOCAL_MACHINE, kSessionManager, name);
 }
 
 RegValue MultiSz(const std::string& bytes) { return {REG_MULTI_SZ, bytes}; }
 
 class PendingRenames : public LibraryTest {
  protected:
-  void SetUp() override {
-    LibraryTest::SetUp();
-    savedPending_ = Get(kPending);
-    savedParked_ = Get(kParked);
-    Put(kPending, std::nullopt);
-    Put(kParked, std::nullopt);
-  }
-  void TearDown() override {
-    Put(kPending, savedPending_);
-    Put(kParked, savedParked_);
-    LibraryTest::TearDown();
-  }
-  std::optional<RegValue> savedPending_;
-  std::optional<RegValue> savedParked_;
+  SavedRenameLists lists_;
 };
 
 const std::string kListA = std::string("\\??\\C:\\a\0\\??\\C:\\b\0\0", 20);
 const std::string kListB = std::string("\\??\\C:\\c\0\0\0", 11);
 
 TEST_F(PendingRenames, BackupThenRestoreGivesTheSameList) {
-  Put(kPending, MultiSz(kListA));
+  Put(kPendingRenames, MultiSz(kListA));
   EXPECT_EQ(api().BackupPendingFileRename(), 1);
-  EXPECT_EQ(Get(kPending), std::nullopt);
-  EXPECT_EQ(Get(kParked), MultiSz(kListA));
+  EXPECT_EQ(Get(kPendingRenames), std::nullopt);
+  EXPECT_EQ(Get(kParkedRenames), MultiSz(kListA));
   EXPECT_EQ(api().RestorePendingFileRename(), 1);
-  EXPECT_EQ(Get(kPending), MultiSz(kListA));
-  EXPECT_EQ(Get(kParked), std::nullopt);
+  EXPECT_EQ(Get(kPendingRenames), MultiSz(kListA));
+  EXPECT_EQ(Get(kParkedRenames), std::nullopt);
 }
 
 TEST_F(PendingRenames, RenameScheduledMeanwhileFollowsTheParkedEntries) {
   TempDir dir;
   dir.File("from.txt", 1);
-  Put(kPending, MultiSz(kListA));
+  Put(kPendingRenames, MultiSz(kListA));
   ASSERT_EQ(api().BackupPendingFileRename(), 1);
   ASSERT_TRUE(MoveFileExA((dir / "from.txt").c_str(), (dir / "to.txt").c_str(),
                           MOVEFILE_DELAY_UNTIL_REBOOT));
-  const RegValue scheduled = *Get(kPending);
+  const RegValue scheduled = *Get(kPendingRenames);
   EXPECT_EQ(api().RestorePendingFileRename(), 1);
-  const RegValue merged = *Get(kPending);
+  const RegValue merged = *Get(kPendingRenames);
   EXPECT_EQ(merged.type, static_cast<DWORD>(REG_MULTI_SZ));
   EXPECT_EQ(merged.bytes, kListA.substr(0, kListA.size() - 1) + scheduled.bytes);
-  Put(kPending, std::nullopt);  // never carried out
+  Put(kPendingRenames, std::nullopt);  // never carried out
 }
 
 // The pairs the system carries out at its next start, read as it reads
@@ -113,7 +87,7 @@ TEST_F(PendingRenames, RenameScheduledAfterAJoiningRestoreIsCarriedOut) {
   schedule("b");
   ASSERT_EQ(api().RestorePendingFileRename(), 1);
   schedule("c");
-  const auto pairs = Pairs(Get(kPending)->bytes);
+  const auto pairs = Pairs(Get(kPendingRenames)->bytes);
   ASSERT_EQ(pairs.size(), 3u);
   EXPECT_THAT(pairs.back().first, ::testing::EndsWith("\\c"));
 
@@ -123,28 +97,28 @@ TEST_F(PendingRenames, RenameScheduledAfterAJoiningRestoreIsCarriedOut) {
 }
 
 TEST_F(PendingRenames, RestoreWritesTheParkedTypeAndDropsItsLastByte) {
-  Put(kParked, RegValue{REG_BINARY, "ab"});  // last byte not zero: it goes all the same
-  Put(kPending, MultiSz(kListB));
+  Put(kParkedRenames, RegValue{REG_BINARY, "ab"});  // last byte not zero: it goes all the same
+  Put(kPendingRenames, MultiSz(kListB));
   EXPECT_EQ(api().RestorePendingFileRename(), 1);
-  EXPECT_EQ(Get(kPending), (RegValue{REG_BINARY, "a" + kListB}));
+  EXPECT_EQ(Get(kPendingRenames), (RegValue{REG_BINARY, "a" + kListB}));
 }
 
 TEST_F(PendingRenames, NothingParkedOrNothingPendingReturnsZero) {
-  Put(kPending, MultiSz(kListA));
+  Put(kPendingRenames, MultiSz(kListA));
   EXPECT_EQ(api().RestorePendingFileRename(), 0);
-  EXPECT_EQ(Get(kPending), MultiSz(kListA));
-  Put(kPending, std::nullopt);
-  Put(kParked, MultiSz(kListB));
+  EXPECT_EQ(Get(kPendingRenames), MultiSz(kListA));
+  Put(kPendingRenames, std::nullopt);
+  Put(kParkedRenames, MultiSz(kListB));
   EXPECT_EQ(api().BackupPendingFileRename(), 0);
-  EXPECT_EQ(Get(kParked), MultiSz(kListB));
+  EXPECT_EQ(Get(kParkedRenames), MultiSz(kListB));
 }
 
 TEST_F(PendingRenames, SecondBackupKeepsTheEarlierParkedEntriesInFront) {
-  Put(kParked, MultiSz(kListA));
-  Put(kPending, MultiSz(kListB));
+  Put(kParkedRenames, MultiSz(kListA));
+  Put(kPendingRenames, MultiSz(kListB));
   EXPECT_EQ(api().BackupPendingFileRename(), 1);
-  EXPECT_EQ(Get(kParked), MultiSz(kListA.substr(0, kListA.size() - 1) + kListB));
-  EXPECT_EQ(Get(kPending), std::nullopt);
+  EXPECT_EQ(Get(kParkedRenames), MultiSz(kListA.substr(0, kListA.size() - 1) + kListB));
+  EXPECT_EQ(Get(kPendingRenames), std::nullopt);
 }
 
 // A backup or a restore cut off between its write and its deletion leaves
@@ -171,91 +145,91 @@ TEST_F(PendingRenames, CallAgainAfterACutOffEndsAsOneWholeCall) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
-    Put(kParked, MultiSz(row.parked));
-    Put(kPending, MultiSz(row.pending));
+    Put(kParkedRenames, MultiSz(row.parked));
+    Put(kPendingRenames, MultiSz(row.pending));
     EXPECT_EQ(row.restore ? api().RestorePendingFileRename() : api().BackupPendingFileRename(), 1);
-    EXPECT_EQ(Get(row.restore ? kPending : kParked), MultiSz(row.result));
-    EXPECT_EQ(Get(row.restore ? kParked : kPending), std::nullopt);
+    EXPECT_EQ(Get(row.restore ? kPendingRenames : kParkedRenames), MultiSz(row.result));
+    EXPECT_EQ(Get(row.restore ? kParkedRenames : kPendingRenames), std::nullopt);
   }
 }
 
 TEST_F(PendingRenames, BackupWhoseJoinedListWouldNotReadBackIsRefused) {
   const RegValue parked = MultiSz(std::string(40000, 'x') + std::string(2, '\0'));
   const RegValue pending = MultiSz(std::string(40000, 'y') + std::string(2, '\0'));
-  Put(kParked, parked);
-  Put(kPending, pending);
+  Put(kParkedRenames, parked);
+  Put(kPendingRenames, pending);
   EXPECT_EQ(api().BackupPendingFileRename(), 0);
-  EXPECT_EQ(Get(kParked), parked);
-  EXPECT_EQ(Get(kPending), pending);
+  EXPECT_EQ(Get(kParkedRenames), parked);
+  EXPECT_EQ(Get(kPendingRenames), pending);
 }
 
 TEST_F(PendingRenames, LargePendingListIsMergedWhole) {
   const RegValue big = MultiSz(std::string(70000, 'y') + std::string(2, '\0'));
-  Put(kParked, MultiSz(kListA));
-  Put(kPending, big);
+  Put(kParkedRenames, MultiSz(kListA));
+  Put(kPendingRenames, big);
   EXPECT_EQ(api().BackupPendingFileRename(), 0);  // too large to park
   EXPECT_EQ(api().RestorePendingFileRename(), 1);
-  EXPECT_EQ(Get(kPending), MultiSz(kListA.substr(0, kListA.size() - 1) + big.bytes));
-  EXPECT_EQ(Get(kParked), std::nullopt);
+  EXPECT_EQ(Get(kPendingRenames), MultiSz(kListA.substr(0, kListA.size() - 1) + big.bytes));
+  EXPECT_EQ(Get(kParkedRenames), std::nullopt);
 }
 
 TEST_F(PendingRenames, EmptyParkedValueLeavesThePendingListAsItIs) {
-  Put(kParked, MultiSz(""));
-  Put(kPending, MultiSz(kListB));
+  Put(kParkedRenames, MultiSz(""));
+  Put(kPendingRenames, MultiSz(kListB));
   EXPECT_EQ(api().RestorePendingFileRename(), 1);
-  EXPECT_EQ(Get(kPending), MultiSz(kListB));
-  EXPECT_EQ(Get(kParked), std::nullopt);
+  EXPECT_EQ(Get(kPendingRenames), MultiSz(kListB));
+  EXPECT_EQ(Get(kParkedRenames), std::nullopt);
 }
 
 TEST_F(PendingRenames, RestoreThatCannotMergeOrWriteChangesNothing) {
-  Put(kParked, MultiSz(kListA));
-  Put(kPending, MultiSz(kListB));
+  Put(kParkedRenames, MultiSz(kListA));
+  Put(kPendingRenames, MultiSz(kListB));
   hook().Fail("GlobalAlloc", 3, 0, ERROR_NOT_ENOUGH_MEMORY);  // the merge block
   EXPECT_EQ(api().RestorePendingFileRename(), 0);
-  EXPECT_EQ(Get(kParked), MultiSz(kListA));
-  EXPECT_EQ(Get(kPending), MultiSz(kListB));
+  EXPECT_EQ(Get(kParkedRenames), MultiSz(kListA));
+  EXPECT_EQ(Get(kPendingRenames), MultiSz(kListB));
 
   hook().ClearRules();
   hook().Fail("RegSetValueExA", 0, ERROR_ACCESS_DENIED);
   EXPECT_EQ(api().RestorePendingFileRename(), 0);
-  EXPECT_EQ(Get(kParked), MultiSz(kListA));
-  EXPECT_EQ(Get(kPending), MultiSz(kListB));
+  EXPECT_EQ(Get(kParkedRenames), MultiSz(kListA));
+  EXPECT_EQ(Get(kPendingRenames), MultiSz(kListB));
 
   hook().ClearRules();
   EXPECT_EQ(api().RestorePendingFileRename(), 1);  // a later restore succeeds
-  EXPECT_EQ(Get(kPending), MultiSz(kListA.substr(0, kListA.size() - 1) + kListB));
+  EXPECT_EQ(Get(kPendingRenames), MultiSz(kListA.substr(0, kListA.size() - 1) + kListB));
 }
 
 TEST_F(PendingRenames, RestoreWhoseDeletionFailsStillReturnsOne) {
-  Put(kParked, MultiSz(kListA));
+  Put(kParkedRenames, MultiSz(kListA));
   hook().Fail("RegDeleteValueA", 0, ERROR_ACCESS_DENIED);
   EXPECT_EQ(api().RestorePendingFileRename(), 1);
-  EXPECT_EQ(Get(kPending), MultiSz(kListA));
-  EXPECT_EQ(Get(kParked), MultiSz(kListA));
+  EXPECT_EQ(Get(kPendingRenames), MultiSz(kListA));
+  EXPECT_EQ(Get(kParkedRenames), MultiSz(kListA));
 }
 
 TEST_F(PendingRenames, BackupFailuresLoseNothing) {
-  Put(kPending, MultiSz(kListA));
+  Put(kPendingRenames, MultiSz(kListA));
   hook().Fail("RegSetValueExA", 0, ERROR_ACCESS_DENIED);
   EXPECT_EQ(api().BackupPendingFileRename(), 0);
-  EXPECT_EQ(Get(kPending), MultiSz(kListA));
-  EXPECT_EQ(Get(kParked), std::nullopt);
+  EXPECT_EQ(Get(kPendingRenames), MultiSz(kListA));
+  EXPECT_EQ(Get(kParkedRenames), std::nullopt);
 
   hook().ClearRules();
   hook().Fail("RegDeleteValueA", 0, ERROR_ACCESS_DENIED);
   EXPECT_EQ(api().BackupPendingFileRename(), 0);
-  EXPECT_EQ(Get(kPending), MultiSz(kListA));
-  EXPECT_EQ(Get(kParked), MultiSz(kListA));
+  EXPECT_EQ(Get(kPendingRenames), MultiSz(kListA));
+  EXPECT_EQ(Get(kParkedRenames), MultiSz(kListA));
 }
 
 TEST_F(PendingRenames, KeyThatCannotBeOpenedReturnsZero) {
-  Put(kPending, MultiSz(kListA));
-  Put(kParked, MultiSz(kListB));
+  Put(kPendingRenames, MultiSz(kListA));
+  Put(kParkedRenames, MultiSz(kListB));
   hook().Fail("RegOpenKeyExA", 0, ERROR_ACCESS_DENIED);
   EXPECT_EQ(api().BackupPendingFileRename(), 0);
   EXPECT_EQ(api().RestorePendingFileRename(), 0);
-  EXPECT_EQ(Get(kPending), MultiSz(kListA));
-  EXPECT_EQ(Get(kParked), MultiSz(kListB));
+  EXPECT_EQ(Get(kPendingRenames), MultiSz(kListA));
+  EXPECT_EQ(Get(kParkedRenames), MultiSz(kListB));
 }
 
 }  // namespace

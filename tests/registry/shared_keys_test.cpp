@@ -15,21 +15,10 @@ namespace {
 
 using ::testing::ElementsAre;
 
-const std::string kUninstall = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-const std::string kMaker = "SOFTWARE\\Quillmoor";
-
 class SharedKeys : public LibraryTest {
  protected:
-  // A product key and a shared key name of this test's own; both removed
-  // at its end.
-  std::string NewProduct(const std::string& stem) {
-    const std::string path = sandbox_.NewKey(HKEY_LOCAL_MACHINE, kUninstall, stem);
-    return path.substr(kUninstall.size() + 1);
-  }
-  std::string NewSharedKey(const std::string& stem) {
-    const std::string path = sandbox_.NewKey(HKEY_LOCAL_MACHINE, kMaker, stem);
-    return path.substr(kMaker.size() + 1);
-  }
+  std::string NewProduct(const std::string& stem) { return sandbox_.NewProduct(stem); }
+  std::string NewSharedKey(const std::string& stem) { return sandbox_.NewSharedKey(stem); }
   static std::string ClaimList(const std::string& product) {
     return kUninstall + "\\" + product + "\\RefcountList";
   }

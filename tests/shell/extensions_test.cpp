@@ -9,14 +9,11 @@
 namespace qmis_test {
 namespace {
 
-const std::string kUninstall = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-
 class Extensions : public LibraryTest {
  protected:
   void SetUp() override {
     LibraryTest::SetUp();
-    const std::string path = sandbox_.NewKey(HKEY_LOCAL_MACHINE, kUninstall, "Ext Product");
-    product_ = path.substr(kUninstall.size() + 1);
+    product_ = sandbox_.NewProduct("Ext Product");
     handler_ = "Quillmoor" + product_;
     handler_.erase(std::remove(handler_.begin(), handler_.end(), ' '), handler_.end());
   }

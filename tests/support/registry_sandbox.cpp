@@ -1,5 +1,7 @@
 #include "registry_sandbox.h"
 
+#include "qmis/handles.h"
+
 #include <sddl.h>
 
 #include <gtest/gtest.h>
@@ -150,6 +152,29 @@ void SetKeyDacl(HKEY root, const std::string& path, const char* sddl) {
   LocalFree(descriptor);
 }
 
+void PutValue(HKEY root, const std::string& path, const std::string& name,
+              const std::optional<RegValue>& value) {
+  if (value) {
+    SetValue(root, path, name, *value);
+    return;
+  }
+  qmis::UniqueKey key;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, key.put()) == ERROR_SUCCESS)
+    RegDeleteValueA(key.get(), name.c_str());
+}
+
+SavedRenameLists::SavedRenameLists()
+    : pending_(ReadValue(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames)),
+      parked_(ReadValue(HKEY_LOCAL_MACHINE, kSessionManager, kParkedRenames)) {
+  PutValue(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames, std::nullopt);
+  PutValue(HKEY_LOCAL_MACHINE, kSessionManager, kParkedRenames, std::nullopt);
+}
+
+SavedRenameLists::~SavedRenameLists() {
+  PutValue(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames, pending_);
+  PutValue(HKEY_LOCAL_MACHINE, kSessionManager, kParkedRenames, parked_);
+}
+
 RegistrySandbox::RegistrySandbox() = default;
 
 RegistrySandbox::~RegistrySandbox() {
@@ -172,6 +197,14 @@ std::string RegistrySandbox::NewKey(HKEY root, const std::string& parent, const 
   DeleteTree(root, path);
   Own(root, path);
   return path;
+}
+
+std::string RegistrySandbox::NewProduct(const std::string& stem) {
+  return NewKey(HKEY_LOCAL_MACHINE, kUninstall, stem).substr(kUninstall.size() + 1);
+}
+
+std::string RegistrySandbox::NewSharedKey(const std::string& stem) {
+  return NewKey(HKEY_LOCAL_MACHINE, kMaker, stem).substr(kMaker.size() + 1);
 }
 
 }  // namespace qmis_test

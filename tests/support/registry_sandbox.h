@@ -11,6 +11,13 @@
 
 namespace qmis_test {
 
+// The keys the library works under, below HKEY_LOCAL_MACHINE.
+inline const std::string kUninstall = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+inline const std::string kMaker = "SOFTWARE\\Quillmoor";
+inline const std::string kSessionManager = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+inline const std::string kPendingRenames = "PendingFileRenameOperations";
+inline const std::string kParkedRenames = "PostponedFileRenameOperations";
+
 struct RegValue {
   DWORD type = REG_NONE;
   std::string bytes;
@@ -27,6 +34,10 @@ std::optional<RegValue> ReadValue(HKEY root, const std::string& path, const std:
 bool KeyExists(HKEY root, const std::string& path);
 void DeleteTree(HKEY root, const std::string& path);
 
+// Sets a value, or deletes it when there is none.
+void PutValue(HKEY root, const std::string& path, const std::string& name,
+              const std::optional<RegValue>& value);
+
 // Creates each key, given relative to `path` ("A", "A\\B", ...).
 void CreateTree(HKEY root, const std::string& path, const std::vector<std::string>& keys);
 // Every key below `path` (relative, sorted) and every value as
@@ -35,6 +46,19 @@ std::vector<std::string> ReadTree(HKEY root, const std::string& path);
 
 // Sets a key's DACL from an SDDL string ("D:P(A;;KR;;;WD)": read only).
 void SetKeyDacl(HKEY root, const std::string& path, const char* sddl);
+
+// The machine's pending and parked rename lists, saved and cleared for a
+// test, and put back as they were when it ends.
+class SavedRenameLists {
+ public:
+  SavedRenameLists();
+  ~SavedRenameLists();
+  SavedRenameLists(const SavedRenameLists&) = delete;
+  SavedRenameLists& operator=(const SavedRenameLists&) = delete;
+
+ private:
+  std::optional<RegValue> pending_, parked_;
+};
 
 class RegistrySandbox {
  public:
@@ -49,6 +73,10 @@ class RegistrySandbox {
   void Own(HKEY root, const std::string& path);
   // A fresh key root\parent\<unique name>, owned by the sandbox.
   std::string NewKey(HKEY root, const std::string& parent, const std::string& stem);
+  // A product key of the test's own: its uninstall key goes at the end.
+  std::string NewProduct(const std::string& stem);
+  // A shared key name of the test's own, below the maker's root.
+  std::string NewSharedKey(const std::string& stem);
 
  private:
   std::vector<std::pair<HKEY, std::string>> owned_;

@@ -15,16 +15,12 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-const std::string kUninstall = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-const std::string kMaker = "SOFTWARE\\Quillmoor";
-
 class Inspector : public LibraryTest {
  protected:
   void SetUp() override {
     LibraryTest::SetUp();
-    product_ =
-        sandbox_.NewKey(HKEY_LOCAL_MACHINE, kUninstall, "Inspected").substr(kUninstall.size() + 1);
-    shared_ = sandbox_.NewKey(HKEY_LOCAL_MACHINE, kMaker, "Shared").substr(kMaker.size() + 1);
+    product_ = sandbox_.NewProduct("Inspected");
+    shared_ = sandbox_.NewSharedKey("Shared");
   }
   ProgramRun Inspect(const std::string& arguments) {
     return RunProgram("\"" + ProgramFolder() + "qmis-inspect.exe\" " + arguments);

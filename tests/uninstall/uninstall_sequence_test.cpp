@@ -15,8 +15,6 @@
 namespace qmis_test {
 namespace {
 
-const std::string kUninstall = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-
 std::string Host() { return ProgramFolder() + "qmis-uninstall-host.exe"; }
 
 void WriteFile(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
@@ -48,8 +46,7 @@ class Dependents : public InternalsTest {
  protected:
   void SetUp() override {
     InternalsTest::SetUp();
-    product_ =
-        sandbox_.NewKey(HKEY_LOCAL_MACHINE, kUninstall, "Product").substr(kUninstall.size() + 1);
+    product_ = sandbox_.NewProduct("Product");
     log_ = dir_ / "runs.log";
   }
   std::string List() const { return kUninstall + "\\" + product_ + "\\Dependents"; }
@@ -247,8 +244,7 @@ TEST_F(UninstallHook, MissingMarkersStillRunEveryStep) {
   EXPECT_THAT(opened, ::testing::Contains(kUninstall + "\\\\Dependents"));
   EXPECT_THAT(opened, ::testing::Contains("AudioCD\\shell"));
 
-  const std::string product =
-      sandbox_.NewKey(HKEY_LOCAL_MACHINE, kUninstall, "NoF").substr(kUninstall.size() + 1);
+  const std::string product = sandbox_.NewProduct("NoF");
   TempDir dir;
   dir.File("dep.txt", 1);
   SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product + "\\Dependents", "d",
@@ -265,13 +261,12 @@ TEST_F(UninstallHook, MissingMarkersStillRunEveryStep) {
 
 TEST_F(UninstallHook, WholeProductRemovedThroughTheHost) {
   TempDir dir;
-  const std::string product =
-      sandbox_.NewKey(HKEY_LOCAL_MACHINE, kUninstall, "Main Tool").substr(kUninstall.size() + 1);
+  const std::string product = sandbox_.NewProduct("Main Tool");
   std::string handler = "Quillmoor" + product;
   handler.erase(std::remove(handler.begin(), handler.end(), ' '), handler.end());
   // A shared key, an extension with its earlier type, and the AutoPlay default.
-  const std::string shared = sandbox_.NewKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor", "Shared");
-  std::string productArg = product, sharedName = shared.substr(19);
+  std::string productArg = product, sharedName = sandbox_.NewSharedKey("Shared");
+  const std::string shared = kMaker + "\\" + sharedName;
   ASSERT_EQ(api().SetRefcountedKey(productArg.data(), sharedName.data(), 1), 1);
   const std::string ext = "." + sandbox_.Unique("ext");
   sandbox_.Own(HKEY_CLASSES_ROOT, ext);
@@ -286,8 +281,10 @@ TEST_F(UninstallHook, WholeProductRemovedThroughTheHost) {
   CreateKey(HKEY_CLASSES_ROOT, "AudioCD\\shell\\" + handler);
   api().RegisterAutoInsertTag(productArg.data());
   // Two dependents, each with its own file and key that its script removes.
+  std::vector<std::string> dependentKeys;
   for (const std::string name : {"DepOne", "DepTwo"}) {
     const std::string key = sandbox_.NewKey(HKEY_LOCAL_MACHINE, "SOFTWARE", name);
+    dependentKeys.push_back(key);
     SetValue(HKEY_LOCAL_MACHINE, key, "installed", Dword(1));
     dir.File(name + ".dat", 10);
     WriteFile(dir / (name + ".txt"), "file " + dir / (name + ".dat") + "\nkey HKLM\\" + key +
@@ -304,7 +301,8 @@ TEST_F(UninstallHook, WholeProductRemovedThroughTheHost) {
   EXPECT_FALSE(PathExists(dir / "DepOne.dat"));
   EXPECT_FALSE(PathExists(dir / "DepTwo.dat"));
   // Checked with the system's reg.exe.
-  EXPECT_EQ(RegQuery("\"HKLM\\SOFTWARE\\DepOne\"").exitCode, 1u);
+  for (const std::string& key : dependentKeys)
+    EXPECT_EQ(RegQuery("\"HKLM\\" + key + "\"").exitCode, 1u) << key << " was left";
   EXPECT_EQ(RegQuery("\"HKLM\\" + shared + "\"").exitCode, 1u);
   EXPECT_EQ(RegQuery("\"HKCR\\" + handler + "File" + ext + "\"").exitCode, 1u);
   EXPECT_EQ(RegQuery("\"HKLM\\" + kUninstall + "\\" + product + "\\RefcountList\"").exitCode, 1u);
