@@ -234,7 +234,8 @@ class RenameSweep : public FaultSweep {
     PutValue(HKEY_LOCAL_MACHINE, kSessionManager, name, value);
   }
   // Every entry of both lists is still in one of the two values.
-  static void ExpectNoEntryLost() {
+  static void ExpectNoEntryLost(const Caller& caller = Caller::current()) {
+    QMIS_TEST_TRACE_CALLER(caller);
     std::string all;
     for (const char* name : {"PendingFileRenameOperations", "PostponedFileRenameOperations"})
       if (auto value = ReadValue(HKEY_LOCAL_MACHINE, kSessionManager, name)) all += value->bytes;

@@ -44,7 +44,8 @@ class HostileInput : public LibraryTest {
 
   // No registry path the library used may hold a cut-off copy of `text`:
   // a path that begins like it holds it whole.
-  void ExpectNoCutOffNames(const std::string& text) {
+  void ExpectNoCutOffNames(const std::string& text, const Caller& caller = Caller::current()) {
+    QMIS_TEST_TRACE_CALLER(caller);
     if (text.size() < 40) return;
     const std::string head = text.substr(0, 40);
     for (const Call& call : hook().Log()) {

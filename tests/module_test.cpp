@@ -69,7 +69,8 @@ struct ShippedImage {
 using ModuleFrame = LibraryTest;
 
 // The hardening flags, the sections and the imports of a mapped image.
-void ExpectHardened(HMODULE module) {
+void ExpectHardened(HMODULE module, const Caller& caller = Caller::current()) {
+  QMIS_TEST_TRACE_CALLER(caller);
   auto* nt = AtRva<IMAGE_NT_HEADERS32>(module, AtRva<IMAGE_DOS_HEADER>(module, 0)->e_lfanew);
   const WORD flags = nt->OptionalHeader.DllCharacteristics;
   EXPECT_TRUE(flags & IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE);
@@ -153,7 +154,9 @@ TEST_F(ModuleFrame, VersionTextIsNineBytesExactly) {
 
 // The version resource of the DLL at `path`, read back as an installer reads
 // it, against the version exports.
-void ExpectVersionResource(const Exports& api, const std::string& path) {
+void ExpectVersionResource(const Exports& api, const std::string& path,
+                           const Caller& caller = Caller::current()) {
+  QMIS_TEST_TRACE_CALLER(caller);
   SCOPED_TRACE(path);
   DWORD unused = 0;
   std::vector<char> info(GetFileVersionInfoSizeA(path.c_str(), &unused));

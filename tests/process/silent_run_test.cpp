@@ -120,12 +120,6 @@ TEST_F(SilentRun, LongTextIsCutAtAWholeCharacterWithinTheBuffer) {
   EXPECT_EQ(static_cast<unsigned char>(text[260]), 0xBD);
 }
 
-}  // namespace
-}  // namespace qmis_test
-
-namespace qmis_test {
-namespace {
-
 // 3010 (restart required) is success: no text is fetched, even where the
 // system has one for it.
 TEST_F(SilentRun, RebootRequiredIsSuccessWhateverTheSystemWouldSay) {

@@ -181,45 +181,52 @@ TEST_F(PendingRenames, EmptyParkedValueLeavesThePendingListAsItIs) {
   EXPECT_EQ(Get(kParkedRenames), std::nullopt);
 }
 
-TEST_F(PendingRenames, RestoreThatCannotMergeOrWriteChangesNothing) {
-  Put(kParkedRenames, MultiSz(kListA));
-  Put(kPendingRenames, MultiSz(kListB));
-  hook().Fail("GlobalAlloc", 3, 0, ERROR_NOT_ENOUGH_MEMORY);  // the merge block
-  EXPECT_EQ(api().RestorePendingFileRename(), 0);
-  EXPECT_EQ(Get(kParkedRenames), MultiSz(kListA));
-  EXPECT_EQ(Get(kPendingRenames), MultiSz(kListB));
-
-  hook().ClearRules();
-  hook().Fail("RegSetValueExA", 0, ERROR_ACCESS_DENIED);
-  EXPECT_EQ(api().RestorePendingFileRename(), 0);
-  EXPECT_EQ(Get(kParkedRenames), MultiSz(kListA));
-  EXPECT_EQ(Get(kPendingRenames), MultiSz(kListB));
-
-  hook().ClearRules();
-  EXPECT_EQ(api().RestorePendingFileRename(), 1);  // a later restore succeeds
-  EXPECT_EQ(Get(kPendingRenames), MultiSz(kListA.substr(0, kListA.size() - 1) + kListB));
-}
-
-TEST_F(PendingRenames, RestoreWhoseDeletionFailsStillReturnsOne) {
-  Put(kParkedRenames, MultiSz(kListA));
-  hook().Fail("RegDeleteValueA", 0, ERROR_ACCESS_DENIED);
-  EXPECT_EQ(api().RestorePendingFileRename(), 1);
-  EXPECT_EQ(Get(kPendingRenames), MultiSz(kListA));
-  EXPECT_EQ(Get(kParkedRenames), MultiSz(kListA));
-}
-
-TEST_F(PendingRenames, BackupFailuresLoseNothing) {
-  Put(kPendingRenames, MultiSz(kListA));
-  hook().Fail("RegSetValueExA", 0, ERROR_ACCESS_DENIED);
-  EXPECT_EQ(api().BackupPendingFileRename(), 0);
-  EXPECT_EQ(Get(kPendingRenames), MultiSz(kListA));
-  EXPECT_EQ(Get(kParkedRenames), std::nullopt);
-
-  hook().ClearRules();
-  hook().Fail("RegDeleteValueA", 0, ERROR_ACCESS_DENIED);
-  EXPECT_EQ(api().BackupPendingFileRename(), 0);
-  EXPECT_EQ(Get(kPendingRenames), MultiSz(kListA));
-  EXPECT_EQ(Get(kParkedRenames), MultiSz(kListA));
+// Each failure leaves every entry in one of the two values, as the rules
+// say; a later call with nothing failing ends as one whole call would.
+TEST_F(PendingRenames, FailuresLoseNothingAndALaterCallFinishes) {
+  const std::optional<RegValue> a = MultiSz(kListA), b = MultiSz(kListB), none;
+  const std::optional<RegValue> joined = MultiSz(kListA.substr(0, kListA.size() - 1) + kListB);
+  struct Row {
+    const char* what;
+    bool restore;
+    std::optional<RegValue> parked, pending;  // before
+    const char* failed;
+    int nth;
+    DWORD failure;
+    int result;
+    std::optional<RegValue> parkedAfter, pendingAfter;
+  };
+  const Row rows[] = {
+      {"restore without its merge block", true, a, b, "GlobalAlloc", 3, 0, 0, a, b},
+      {"restore whose write fails", true, a, b, "RegSetValueExA", 0, ERROR_ACCESS_DENIED, 0, a, b},
+      {"restore whose deletion fails", true, a, none, "RegDeleteValueA", 0, ERROR_ACCESS_DENIED, 1,
+       a, a},
+      {"backup whose write fails", false, none, a, "RegSetValueExA", 0, ERROR_ACCESS_DENIED, 0,
+       none, a},
+      {"backup whose deletion fails", false, none, a, "RegDeleteValueA", 0, ERROR_ACCESS_DENIED, 0,
+       a, a},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    auto call = [&] {
+      return row.restore ? api().RestorePendingFileRename() : api().BackupPendingFileRename();
+    };
+    Put(kParkedRenames, row.parked);
+    Put(kPendingRenames, row.pending);
+    if (row.failure == 0) {
+      hook().Fail(row.failed, row.nth, 0, ERROR_NOT_ENOUGH_MEMORY);
+    } else {
+      hook().Fail(row.failed, row.nth, row.failure);
+    }
+    EXPECT_EQ(call(), row.result);
+    hook().ClearRules();
+    EXPECT_EQ(Get(kParkedRenames), row.parkedAfter);
+    EXPECT_EQ(Get(kPendingRenames), row.pendingAfter);
+    EXPECT_EQ(call(), 1) << "the later call";
+    const std::optional<RegValue> whole = row.restore ? (row.pending ? joined : a) : a;
+    EXPECT_EQ(Get(row.restore ? kPendingRenames : kParkedRenames), whole);
+    EXPECT_EQ(Get(row.restore ? kParkedRenames : kPendingRenames), std::nullopt);
+  }
 }
 
 TEST_F(PendingRenames, KeyThatCannotBeOpenedReturnsZero) {

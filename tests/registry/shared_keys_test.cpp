@@ -152,56 +152,72 @@ TEST_F(SharedKeys, MissingMakerRootReturnsOneAndKeepsTheList) {
 }
 
 TEST_F(SharedKeys, ClaimFailuresLeaveWhatTheRulesSay) {
-  const std::string p = NewProduct("P"), k = NewSharedKey("K");
-  hook().Fail("RegCreateKeyExA", 1, ERROR_ACCESS_DENIED);  // the claim list
-  EXPECT_EQ(Claim(p, k, 1), 0);
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ClaimList(p)));
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Shared(k)));
-
-  hook().ClearRules();
-  hook().Fail("RegCreateKeyExA", 2, ERROR_ACCESS_DENIED);  // the shared key
-  EXPECT_EQ(Claim(p, k, 1), 0);
-  EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, ClaimList(p), k), Dword(1));
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Shared(k)));
-
-  hook().ClearRules();
-  hook().Fail("RegSetValueExA", 0, ERROR_ACCESS_DENIED);  // writes are not looked at
-  EXPECT_EQ(Claim(p, k, 1), 1);
-
-  // A mask that is there but cannot be read is not written over.
-  hook().ClearRules();
-  SetValue(HKEY_LOCAL_MACHINE, Shared(k), "Refcount", Dword(8));
-  hook().Fail("RegQueryValueExA", 1, ERROR_ACCESS_DENIED);
-  EXPECT_EQ(Claim(p, k, 4), 0);
-  EXPECT_EQ(Mask(k), Dword(8));
+  struct Row {
+    const char* what;
+    const char* failed;  // every call when nth is 0
+    int nth;
+    std::optional<RegValue> maskBefore;
+    int result;
+    std::optional<RegValue> entry, mask;  // the claim list's entry and the mask after
+    bool sharedKeyMade;
+  };
+  const Row rows[] = {
+      {"the claim list cannot be made", "RegCreateKeyExA", 1, {}, 0, {}, {}, false},
+      {"the shared key cannot be made", "RegCreateKeyExA", 2, {}, 0, Dword(4), {}, false},
+      {"writes are not looked at", "RegSetValueExA", 0, {}, 1, {}, {}, true},
+      {"a mask that cannot be read is not written over", "RegQueryValueExA", 1, Dword(8), 0,
+       Dword(4), Dword(8), true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::string p = NewProduct("P"), k = NewSharedKey("K");
+    if (row.maskBefore) SetValue(HKEY_LOCAL_MACHINE, Shared(k), "Refcount", *row.maskBefore);
+    hook().Fail(row.failed, row.nth, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Claim(p, k, 4), row.result);
+    hook().ClearRules();
+    EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, ClaimList(p), k), row.entry);
+    EXPECT_EQ(Mask(k), row.mask);
+    EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, Shared(k)), row.sharedKeyMade);
+  }
 }
 
 TEST_F(SharedKeys, ReleaseFailuresGiveTheStatedResults) {
-  const std::string p = NewProduct("P"), k = NewSharedKey("K");
-  EXPECT_EQ(Claim(p, k, 1), 1);
-  // The shared key's deletion fails and the product key cannot be opened:
-  // that deletion's status is the result.
-  hook().Fail("RegDeleteKeyA", 0, ERROR_ACCESS_DENIED);
-  hook().Replace("RegOpenKeyExA", [this, p](const uint32_t* a) -> uint32_t {
-    if (a[3] == KEY_ALL_ACCESS &&
-        std::string(reinterpret_cast<const char*>(a[1])) == kUninstall + "\\" + p) {
-      return ERROR_ACCESS_DENIED;
+  // Fails the deletion of the key named `name` (any key when empty), and
+  // the product key's open with full access when asked.
+  auto failDeletion = [this](const std::string& name) {
+    hook().Replace("RegDeleteKeyA", [this, name](const uint32_t* a) -> uint32_t {
+      if (name.empty() || name == reinterpret_cast<const char*>(a[1])) return ERROR_ACCESS_DENIED;
+      return hook().CallReal("RegDeleteKeyA", a);
+    });
+  };
+  struct Row {
+    const char* what;
+    std::string failedDeletion;
+    bool productKeyOpens;
+    bool sharedKeyStays, listStays;
+  };
+  const Row rows[] = {
+      // That deletion's status is the result when the product key cannot be opened.
+      {"a shared key's deletion fails", "", false, true, true},
+      {"only the list's deletion fails", "RefcountList", true, false, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::string p = NewProduct("P"), k = NewSharedKey("K");
+    ASSERT_EQ(Claim(p, k, 1), 1);
+    failDeletion(row.failedDeletion);
+    if (!row.productKeyOpens) {
+      hook().Replace("RegOpenKeyExA", [this, p](const uint32_t* a) -> uint32_t {
+        if (a[3] == KEY_ALL_ACCESS && kUninstall + "\\" + p == reinterpret_cast<const char*>(a[1]))
+          return ERROR_ACCESS_DENIED;
+        return hook().CallReal("RegOpenKeyExA", a);
+      });
     }
-    return hook().CallReal("RegOpenKeyExA", a);
-  });
-  EXPECT_EQ(Release(p), ERROR_ACCESS_DENIED);
-  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Shared(k)));
-  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, ClaimList(p)));
-
-  // Only the list's deletion fails: its status is the result.
-  hook().ClearRules();
-  hook().Replace("RegDeleteKeyA", [this](const uint32_t* a) -> uint32_t {
-    if (std::string(reinterpret_cast<const char*>(a[1])) == "RefcountList")
-      return ERROR_ACCESS_DENIED;
-    return hook().CallReal("RegDeleteKeyA", a);
-  });
-  EXPECT_EQ(Release(p), ERROR_ACCESS_DENIED);
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Shared(k)));
+    EXPECT_EQ(Release(p), ERROR_ACCESS_DENIED);
+    hook().ClearRules();
+    EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, Shared(k)), row.sharedKeyStays);
+    EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, ClaimList(p)), row.listStays);
+  }
 }
 
 TEST_F(SharedKeys, ClaimListDeletedDuringTheWalkEndsIt) {

@@ -95,29 +95,40 @@ TEST_F(AutoPlay, MissingShellKeyDoesNothing) {
   api().UnregisterAutoInsertTag(nullptr);
 }
 
+// A failing step never loses the saved verb, and a later call with nothing
+// failing ends as one whole call would.
 TEST_F(AutoPlay, SavedVerbIsNeverLost) {
-  SetValue(HKEY_CLASSES_ROOT, kShell, "", Sz("play"));
-  // Saving fails: the default is not taken.
-  hook().Fail("RegSetValueExA", 1, ERROR_ACCESS_DENIED);
-  Register("P");
-  EXPECT_EQ(Default(), Sz("play"));
-  EXPECT_EQ(Saved(), std::nullopt);
-
-  hook().ClearRules();
-  Register("P");
-  CreateKey(HKEY_CLASSES_ROOT, kShell + "\\QuillmoorP");
-  // Writing the saved verb back fails: it stays for a later attempt, while
-  // the product's verb key still goes.
-  hook().Fail("RegSetValueExA", 1, ERROR_ACCESS_DENIED);
-  Unregister("P");
-  EXPECT_EQ(Saved(), Sz("play"));
-  EXPECT_EQ(Default(), Sz("QuillmoorP"));
-  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kShell + "\\QuillmoorP"));
-
-  hook().ClearRules();
-  Unregister("P");
-  EXPECT_EQ(Default(), Sz("play"));
-  EXPECT_EQ(Saved(), std::nullopt);
+  struct Row {
+    const char* what;
+    bool held;  // the product holds the default before the call
+    const char* failed;
+    int nth;
+    std::optional<RegValue> defaultAfter, savedAfter;
+  };
+  const Row rows[] = {
+      {"taking it, the saving fails", false, "RegSetValueExA", 1, Sz("play"), std::nullopt},
+      {"handing it back, the write back fails", true, "RegSetValueExA", 1, Sz("QuillmoorP"),
+       Sz("play")},
+      {"handing it back, the saved verb cannot be read", true, "RegQueryValueExA", 2,
+       Sz("QuillmoorP"), Sz("play")},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    SetValue(HKEY_CLASSES_ROOT, kShell, "", Sz(row.held ? "QuillmoorP" : "play"));
+    PutValue(HKEY_CLASSES_ROOT, kShell, "QmPrevious",
+             row.held ? std::optional<RegValue>(Sz("play")) : std::nullopt);
+    CreateKey(HKEY_CLASSES_ROOT, kShell + "\\QuillmoorP");
+    hook().Fail(row.failed, row.nth, ERROR_ACCESS_DENIED);
+    row.held ? Unregister("P") : Register("P");
+    hook().ClearRules();
+    EXPECT_EQ(Default(), row.defaultAfter);
+    EXPECT_EQ(Saved(), row.savedAfter);
+    // The product's verb key goes with a hand-back, whatever the default.
+    EXPECT_EQ(KeyExists(HKEY_CLASSES_ROOT, kShell + "\\QuillmoorP"), !row.held);
+    row.held ? Unregister("P") : Register("P");
+    EXPECT_EQ(Default(), Sz(row.held ? "play" : "QuillmoorP")) << "the later call";
+    EXPECT_EQ(Saved(), row.held ? std::nullopt : std::optional<RegValue>(Sz("play")));
+  }
 }
 
 TEST_F(AutoPlay, OverlongProductKeyChangesNothing) {
@@ -128,24 +139,6 @@ TEST_F(AutoPlay, OverlongProductKeyChangesNothing) {
   Register(std::string(250, 'k'));
   EXPECT_EQ(ReadTree(HKEY_CLASSES_ROOT, "AudioCD"), before);
   EXPECT_EQ(hook().Count("RegOpenKeyExA"), 0);
-}
-
-}  // namespace
-}  // namespace qmis_test
-
-namespace qmis_test {
-namespace {
-
-TEST_F(AutoPlay, SavedVerbThatCannotBeReadIsKept) {
-  SetValue(HKEY_CLASSES_ROOT, kShell, "", Sz("QuillmoorP"));
-  SetValue(HKEY_CLASSES_ROOT, kShell, "QmPrevious", Sz("play"));
-  hook().Fail("RegQueryValueExA", 2, ERROR_ACCESS_DENIED);
-  Unregister("P");
-  EXPECT_EQ(Saved(), Sz("play"));
-  hook().ClearRules();
-  Unregister("P");
-  EXPECT_EQ(Default(), Sz("play"));
-  EXPECT_EQ(Saved(), std::nullopt);
 }
 
 }  // namespace

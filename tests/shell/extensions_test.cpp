@@ -149,12 +149,6 @@ TEST_F(Extensions, MissingListDoesNothing) {
   api().UnregisterExtensions(nullptr);
 }
 
-}  // namespace
-}  // namespace qmis_test
-
-namespace qmis_test {
-namespace {
-
 TEST_F(Extensions, SavedTypeThatCannotBeReadIsKeptWithItsKey) {
   const std::string ext = TakeOver("unreadable", "txtfile");
   // The default reads; "QmPrevious" does not.

@@ -2,40 +2,43 @@
 
 #include <vector>
 
+#include "qmis/handles.h"
+
 namespace qmis_test {
 
 ProgramRun RunProgram(const std::string& commandLine) {
   ProgramRun run;
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-  HANDLE readEnd = nullptr, writeEnd = nullptr;
-  CreatePipe(&readEnd, &writeEnd, &inherit, 0);
-  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  qmis::UniqueHandle readEnd, writeEnd;
+  if (!CreatePipe(readEnd.put(), writeEnd.put(), &inherit, 0)) {
+    run.exitCode = 0xFFFFFFFF;
+    return run;
+  }
+  SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = writeEnd;
-  startup.hStdError = writeEnd;
+  startup.hStdOutput = writeEnd.get();
+  startup.hStdError = writeEnd.get();
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   PROCESS_INFORMATION info{};
   std::vector<char> line(commandLine.begin(), commandLine.end());
   line.push_back('\0');
   if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                       &info)) {
-    CloseHandle(readEnd);
-    CloseHandle(writeEnd);
     run.exitCode = 0xFFFFFFFF;
     return run;
   }
-  CloseHandle(writeEnd);
+  const qmis::UniqueHandle process(info.hProcess), thread(info.hThread);
+  writeEnd.reset();  // the child holds the write end now: reading ends with it
   char buffer[4096];
   DWORD got = 0;
-  while (ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got > 0)
+  while (ReadFile(readEnd.get(), buffer, sizeof buffer, &got, nullptr) && got > 0)
     run.output.append(buffer, got);
-  WaitForSingleObject(info.hProcess, INFINITE);
-  GetExitCodeProcess(info.hProcess, &run.exitCode);
-  CloseHandle(info.hThread);
-  CloseHandle(info.hProcess);
-  CloseHandle(readEnd);
+  if (WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0 ||
+      !GetExitCodeProcess(process.get(), &run.exitCode)) {
+    run.exitCode = 0xFFFFFFFF;
+  }
   return run;
 }
 

@@ -20,65 +20,63 @@ RegValue Dword(DWORD value) {
   return {REG_DWORD, std::string(reinterpret_cast<const char*>(&value), sizeof value)};
 }
 
-void CreateKey(HKEY root, const std::string& path) {
-  HKEY key = nullptr;
-  LONG status =
-      RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+void CreateKey(HKEY root, const std::string& path, const Caller& caller) {
+  QMIS_TEST_TRACE_CALLER(caller);
+  qmis::UniqueKey key;
+  LONG status = RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                key.put(), nullptr);
   ASSERT_EQ(status, ERROR_SUCCESS) << "creating " << path;
-  RegCloseKey(key);
 }
 
-void SetValue(HKEY root, const std::string& path, const std::string& name, const RegValue& value) {
-  HKEY key = nullptr;
-  ASSERT_EQ(
-      RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-      ERROR_SUCCESS)
+void SetValue(HKEY root, const std::string& path, const std::string& name, const RegValue& value,
+              const Caller& caller) {
+  QMIS_TEST_TRACE_CALLER(caller);
+  qmis::UniqueKey key;
+  ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
+                            nullptr),
+            ERROR_SUCCESS)
       << path;
-  LONG status = RegSetValueExA(key, name.empty() ? nullptr : name.c_str(), 0, value.type,
+  LONG status = RegSetValueExA(key.get(), name.empty() ? nullptr : name.c_str(), 0, value.type,
                                reinterpret_cast<const BYTE*>(value.bytes.data()),
                                static_cast<DWORD>(value.bytes.size()));
-  RegCloseKey(key);
   ASSERT_EQ(status, ERROR_SUCCESS) << path << ":" << name;
 }
 
 std::optional<RegValue> ReadValue(HKEY root, const std::string& path, const std::string& name) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
+  qmis::UniqueKey key;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS)
+    return std::nullopt;
   const char* valueName = name.empty() ? nullptr : name.c_str();
   DWORD size = 0;
   DWORD type = 0;
-  std::optional<RegValue> result;
-  if (RegQueryValueExA(key, valueName, nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
-    std::string bytes(size, '\0');
-    if (RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(bytes.data()),
-                         &size) == ERROR_SUCCESS) {
-      bytes.resize(size);
-      result = RegValue{type, bytes};
-    }
+  if (RegQueryValueExA(key.get(), valueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+    return std::nullopt;
+  std::string bytes(size, '\0');
+  if (RegQueryValueExA(key.get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(bytes.data()),
+                       &size) != ERROR_SUCCESS) {
+    return std::nullopt;
   }
-  RegCloseKey(key);
-  return result;
+  bytes.resize(size);
+  return RegValue{type, bytes};
 }
 
 bool KeyExists(HKEY root, const std::string& path) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
+  qmis::UniqueKey key;
+  return RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS;
 }
 
 void DeleteTree(HKEY root, const std::string& path) {
   // Keys locked by a test's DACL are opened up first, so they can go.
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
+  qmis::UniqueKey key;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put()) == ERROR_SUCCESS) {
     char name[300];
     for (DWORD i = 0;; ++i) {
       DWORD size = sizeof name;
-      if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      if (RegEnumKeyExA(key.get(), i, name, &size, nullptr, nullptr, nullptr, nullptr) !=
+          ERROR_SUCCESS)
         break;
       SetKeyDacl(root, path + "\\" + name, "D:P(A;;KA;;;WD)");
     }
-    RegCloseKey(key);
   }
   RegDeleteTreeA(root, path.c_str());
   RegDeleteKeyA(root, path.c_str());
@@ -120,11 +118,9 @@ void ReadLevel(HKEY key, const std::string& prefix, std::vector<std::string>& li
       break;
     const std::string path = prefix.empty() ? name : prefix + "\\" + name;
     lines.push_back(path);
-    HKEY sub = nullptr;
-    if (RegOpenKeyExA(key, name, 0, KEY_READ, &sub) == ERROR_SUCCESS) {
-      ReadLevel(sub, path, lines);
-      RegCloseKey(sub);
-    }
+    qmis::UniqueKey sub;
+    if (RegOpenKeyExA(key, name, 0, KEY_READ, sub.put()) == ERROR_SUCCESS)
+      ReadLevel(sub.get(), path, lines);
   }
 }
 
@@ -132,24 +128,22 @@ void ReadLevel(HKEY key, const std::string& prefix, std::vector<std::string>& li
 
 std::vector<std::string> ReadTree(HKEY root, const std::string& path) {
   std::vector<std::string> lines;
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return lines;
-  ReadLevel(key, "", lines);
-  RegCloseKey(key);
+  qmis::UniqueKey key;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return lines;
+  ReadLevel(key.get(), "", lines);
   std::sort(lines.begin(), lines.end());
   return lines;
 }
 
-void SetKeyDacl(HKEY root, const std::string& path, const char* sddl) {
+void SetKeyDacl(HKEY root, const std::string& path, const char* sddl, const Caller& caller) {
+  QMIS_TEST_TRACE_CALLER(caller);
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1,
                                                                    &descriptor, nullptr));
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(root, path.c_str(), 0, WRITE_DAC, &key) == ERROR_SUCCESS) {
-    RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor);
-    RegCloseKey(key);
-  }
-  LocalFree(descriptor);
+  const qmis::UniqueLocal owner(descriptor);
+  qmis::UniqueKey key;
+  if (RegOpenKeyExA(root, path.c_str(), 0, WRITE_DAC, key.put()) == ERROR_SUCCESS)
+    RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, descriptor);
 }
 
 void PutValue(HKEY root, const std::string& path, const std::string& name,

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "caller.h"
+
 namespace qmis_test {
 
 // The keys the library works under, below HKEY_LOCAL_MACHINE.
@@ -27,9 +29,10 @@ struct RegValue {
 RegValue Sz(const std::string& text);  // REG_SZ with its zero
 RegValue Dword(DWORD value);
 
-void CreateKey(HKEY root, const std::string& path);
+void CreateKey(HKEY root, const std::string& path, const Caller& caller = Caller::current());
 // Sets a value; an empty name sets the default value.
-void SetValue(HKEY root, const std::string& path, const std::string& name, const RegValue& value);
+void SetValue(HKEY root, const std::string& path, const std::string& name, const RegValue& value,
+              const Caller& caller = Caller::current());
 std::optional<RegValue> ReadValue(HKEY root, const std::string& path, const std::string& name);
 bool KeyExists(HKEY root, const std::string& path);
 void DeleteTree(HKEY root, const std::string& path);
@@ -45,7 +48,8 @@ void CreateTree(HKEY root, const std::string& path, const std::vector<std::strin
 std::vector<std::string> ReadTree(HKEY root, const std::string& path);
 
 // Sets a key's DACL from an SDDL string ("D:P(A;;KR;;;WD)": read only).
-void SetKeyDacl(HKEY root, const std::string& path, const char* sddl);
+void SetKeyDacl(HKEY root, const std::string& path, const char* sddl,
+                const Caller& caller = Caller::current());
 
 // The machine's pending and parked rename lists, saved and cleared for a
 // test, and put back as they were when it ends.

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <functional>
 
+#include "qmis/handles.h"
+
 namespace qmis_test {
 
 namespace {
@@ -35,8 +37,7 @@ bool StartUnixProgram(const char* program, std::string line) {
                       &info)) {
     return false;
   }
-  CloseHandle(info.hThread);
-  CloseHandle(info.hProcess);
+  const qmis::UniqueHandle process(info.hProcess), thread(info.hThread);
   return true;
 }
 
@@ -85,16 +86,16 @@ void TempDir::Folder(const std::string& name) const {
   }
 }
 
-void TempDir::File(const std::string& name, DWORD size) const {
+void TempDir::File(const std::string& name, DWORD size, const Caller& caller) const {
+  QMIS_TEST_TRACE_CALLER(caller);
   const size_t slash = name.find_last_of('\\');
   if (slash != std::string::npos) Folder(name.substr(0, slash));
-  HANDLE file = CreateFileA((*this / name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE) << name;
+  const qmis::UniqueFile file(CreateFileA((*this / name).c_str(), GENERIC_WRITE, 0, nullptr,
+                                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(file) << name;
   std::string bytes(size, 'q');
   DWORD written = 0;
-  WriteFile(file, bytes.data(), size, &written, nullptr);
-  CloseHandle(file);
+  WriteFile(file.get(), bytes.data(), size, &written, nullptr);
 }
 
 bool TempDir::UnixLink(const std::string& name, const std::string& target) {
@@ -116,8 +117,8 @@ namespace {
 // In UTF-16, so that names the ANSI code page cannot spell go too.
 void RemoveTreeWide(const std::wstring& path) {
   WIN32_FIND_DATAW entry;
-  HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &entry);
-  if (search != INVALID_HANDLE_VALUE) {
+  const qmis::UniqueFind search(FindFirstFileW((path + L"\\*").c_str(), &entry));
+  if (search) {
     do {
       const std::wstring name = entry.cFileName;
       if (name == L"." || name == L"..") continue;
@@ -130,8 +131,7 @@ void RemoveTreeWide(const std::wstring& path) {
         SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileW(child.c_str());
       }
-    } while (FindNextFileW(search, &entry));
-    FindClose(search);
+    } while (FindNextFileW(search.get(), &entry));
   }
   RemoveDirectoryW(path.c_str());
   DeleteFileW(path.c_str());

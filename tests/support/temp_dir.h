@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "caller.h"
+
 namespace qmis_test {
 
 class TempDir {
@@ -21,7 +23,7 @@ class TempDir {
   std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
 
   // A file of `size` bytes (relative to the folder), folders on the way made.
-  void File(const std::string& name, DWORD size) const;
+  void File(const std::string& name, DWORD size, const Caller& caller = Caller::current()) const;
   void Folder(const std::string& name) const;
   // A Unix symbolic link `name` to `target` (relative to the link), which
   // Wine shows as a directory reparse point. False where it cannot be made:

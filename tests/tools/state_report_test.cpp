@@ -28,7 +28,8 @@ class Inspector : public LibraryTest {
   ProgramRun InspectProduct(const std::string& extra = "") {
     return Inspect(extra + " --product \"" + product_ + "\"");
   }
-  void Claim(DWORD bits) {
+  void Claim(DWORD bits, const Caller& caller = Caller::current()) {
+    QMIS_TEST_TRACE_CALLER(caller);
     std::string product = product_, key = shared_;
     ASSERT_EQ(api().SetRefcountedKey(product.data(), key.data(), bits), 1);
   }

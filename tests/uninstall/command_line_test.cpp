@@ -32,7 +32,9 @@ Read Product(const std::string& line) {
   return ReadWith(InternalsTest::internals().GetProductArg, line);
 }
 
-void ExpectRead(const Read& read, int found, const std::string& text) {
+void ExpectRead(const Read& read, int found, const std::string& text,
+                const Caller& caller = Caller::current()) {
+  QMIS_TEST_TRACE_CALLER(caller);
   EXPECT_EQ(read.found, found) << text;
   EXPECT_EQ(read.text, text);
 }

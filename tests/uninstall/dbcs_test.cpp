@@ -60,12 +60,6 @@ TEST_F(CodePage932, UninstallerPathWithDoubleBytesAndQuotes) {
   EXPECT_EQ(std::string(out), "C:\\" + kTable + "\\r.exe");
 }
 
-}  // namespace
-}  // namespace qmis_test
-
-namespace qmis_test {
-namespace {
-
 class MessageText932 : public LibraryTest {
  protected:
   void SetUp() override {
