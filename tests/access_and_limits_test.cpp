@@ -267,5 +267,105 @@ TEST_F(AccessAndLimits, SavedDefaultKeepsTheByteCountRead) {
   }
 }
 
+// What a clean call does, in order: its reads, writes (name, type, byte
+// count), deletions and lock steps, from the hook's record.
+std::vector<std::string> Steps(const std::vector<Call>& log) {
+  std::vector<std::string> steps;
+  auto name = [](const std::string& text) { return text.empty() ? "(default)" : text; };
+  for (const Call& call : log) {
+    const std::string& f = call.function;
+    if (f == "RegQueryValueExA")
+      steps.push_back((call.args[4] ? "read " : "size of ") + name(call.strings[1]));
+    if (f == "RegSetValueExA")
+      steps.push_back("write " + name(call.strings[1]) + " type " + std::to_string(call.args[3]) +
+                      " bytes " + std::to_string(call.args[5]));
+    if (f == "RegDeleteValueA") steps.push_back("delete value " + name(call.strings[1]));
+    if (f == "RegDeleteKeyA") steps.push_back("delete key " + call.strings[1]);
+    if (f == "WaitForSingleObject" && call.args[1] != INFINITE) steps.push_back("lock");
+    if (f == "ReleaseMutex") steps.push_back("unlock");
+  }
+  return steps;
+}
+
+TEST_F(AccessAndLimits, EachOperationTakesItsStepsInTheirOrder) {
+  const std::string shared = sandbox_.NewSharedKey("Shared");
+  const std::string ext = "." + sandbox_.Unique("ext"), fileType = handler_ + "File" + ext;
+  sandbox_.Own(HKEY_CLASSES_ROOT, ext);
+  sandbox_.Own(HKEY_CLASSES_ROOT, fileType);
+  SetValue(HKEY_LOCAL_MACHINE, entry_ + "\\Extensions", ext, Sz(""));
+  SavedRenameLists lists;
+  const std::string parked("\\??\\C:\\q-a\0\\??\\C:\\q-b\0\0", 22);
+  const std::string pending("\\??\\C:\\q-c\0\0\0", 12);
+  std::string sharedArg = shared;
+  const std::string four = " type 4 bytes 4", sz = " type 1 bytes ";
+  const std::string handler = std::to_string(handler_.size() + 1), play = "5";
+  struct Case {
+    const char* operation;
+    std::function<void()> setUp, run;
+    std::vector<std::string> steps;
+  };
+  const std::vector<Case> cases = {
+      // The claim is recorded first; the mask is read, ORed and written under the lock.
+      {"claim",
+       [] {},
+       [&] { api().SetRefcountedKey(Product(), sharedArg.data(), 1); },
+       {"write " + shared + four, "lock", "read Refcount", "write Refcount" + four, "unlock"}},
+      // The mask is read and the key deleted under the lock; the list goes last.
+      {"release",
+       [] {},
+       [&] { api().RemoveRefcountedKeys(Product()); },
+       {"lock", "read Refcount", "delete key " + shared, "unlock", "delete key RefcountList"}},
+      // The earlier default is saved before the product's name is written.
+      {"take AutoPlay",
+       [&] { SetValue(HKEY_CLASSES_ROOT, kShell, "", Sz("play")); },
+       [&] { api().RegisterAutoInsertTag(Product()); },
+       {"read (default)", "write QmPrevious" + sz + play, "write (default)" + sz + handler}},
+      // The saved verb goes back, as REG_SZ with the bytes read, before it is
+      // deleted; the verb key goes below first.
+      {"hand back AutoPlay",
+       [&] { CreateKey(HKEY_CLASSES_ROOT, kShell + "\\" + handler_ + "\\command"); },
+       [&] { api().UnregisterAutoInsertTag(Product()); },
+       {"read (default)", "read QmPrevious", "write (default)" + sz + play,
+        "delete value QmPrevious", "delete key command", "delete key " + handler_}},
+      {"hand back an extension",
+       [&] {
+         SetValue(HKEY_CLASSES_ROOT, ext, "", Sz(fileType));
+         SetValue(HKEY_CLASSES_ROOT, ext, "QmPrevious", Sz("txtfile"));
+         CreateKey(HKEY_CLASSES_ROOT, fileType);
+       },
+       [&] { api().UnregisterExtensions(Product()); },
+       {"read (default)", "read QmPrevious", "write (default) type 1 bytes 8",
+        "delete value QmPrevious", "delete key " + fileType}},
+      // Parked with the pending list's type and bytes; the pending list goes after.
+      {"park the renames",
+       [&] {
+         PutValue(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames, RegValue{7, parked});
+       },
+       [&] { api().BackupPendingFileRename(); },
+       {"size of PendingFileRenameOperations", "read PendingFileRenameOperations",
+        "size of PostponedFileRenameOperations",
+        "write PostponedFileRenameOperations type 7 bytes 22",
+        "delete value PendingFileRenameOperations"}},
+      // Joined in P + Q - 1 bytes, with the parked list's type; the parked value goes after.
+      {"merge the renames back",
+       [&] {
+         PutValue(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames,
+                  RegValue{REG_BINARY, pending});
+       },
+       [&] { api().RestorePendingFileRename(); },
+       {"size of PostponedFileRenameOperations", "read PostponedFileRenameOperations",
+        "size of PendingFileRenameOperations", "read PendingFileRenameOperations",
+        "write PendingFileRenameOperations type 7 bytes 33",
+        "delete value PostponedFileRenameOperations"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.operation);
+    c.setUp();
+    hook().ClearLog();
+    c.run();
+    EXPECT_THAT(Steps(hook().Log()), ::testing::ElementsAreArray(c.steps));
+  }
+}
+
 }  // namespace
 }  // namespace qmis_test
