@@ -367,5 +367,75 @@ TEST_F(AccessAndLimits, EachOperationTakesItsStepsInTheirOrder) {
   }
 }
 
+// The flags, code pages and fixed arguments each operation hands the system,
+// on every call of the function named.
+TEST_F(AccessAndLimits, EachCallPassesTheFlagsAndCodePagesItsOperationNeeds) {
+  TempDir dir;
+  dir.File("a.bin", 1);
+  dir.File("dependent.txt", 1);
+  SetValue(HKEY_LOCAL_MACHINE, entry_ + "\\Dependents", "d", Sz(dir / "dependent.txt"));
+  const std::string shared = sandbox_.NewSharedKey("Shared");
+  std::string sharedArg = shared, failing = "cmd.exe /c exit 5";
+  char text[300];
+  const std::string host = "\"" + ProgramFolder() + "qmis-test-child.exe\" -f\"x\" -z" + product_;
+  const uint32_t anySize = 0xFFFFFFFF;  // -1: the text with its zero
+  struct Case {
+    const char* operation;
+    std::function<void()> run;
+    const char* function;
+    std::vector<std::pair<int, uint32_t>> args;  // argument index, value
+  };
+  const std::vector<Case> cases = {
+      {"directory walk: ANSI to UTF-16 in the ANSI code page, whole text, 260 units",
+       [&] { api().GetCopyFileSize(dir.path().c_str()); },
+       "MultiByteToWideChar",
+       {{0, CP_ACP}, {1, 0}, {3, anySize}, {5, 260}}},
+      {"runner: no application name, nothing inherited, creation flags 0, the caller's "
+       "environment and folder",
+       [&] { api().SilentRunExternalWait(failing.data(), text); },
+       "CreateProcessA",
+       {{0, 0}, {2, 0}, {3, 0}, {4, FALSE}, {5, 0}, {6, 0}, {7, 0}}},
+      {"runner: the system's text, no inserts, the user's language",
+       [&] { api().SilentRunExternalWait(failing.data(), text); },
+       "FormatMessageA",
+       {{0, FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
+                FORMAT_MESSAGE_ALLOCATE_BUFFER},
+        {3, LANG_USER_DEFAULT}}},
+      {"dependent's file: read access, shared for reading and writing, existing only",
+       [&] {
+         hook().Replace("GetCommandLineA", [&](const uint32_t*) {
+           return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(host.c_str()));
+         });
+         api().UninstInitialize(0, 0, 0);
+       },
+       "CreateFileA",
+       {{1, GENERIC_READ},
+        {2, FILE_SHARE_READ | FILE_SHARE_WRITE},
+        {3, 0},
+        {4, OPEN_EXISTING},
+        {5, FILE_ATTRIBUTE_NORMAL},
+        {6, 0}}},
+      {"claim: keys made without class, non-volatile, with default security",
+       [&] { api().SetRefcountedKey(Product(), sharedArg.data(), 1); },
+       "RegCreateKeyExA",
+       {{2, 0}, {3, 0}, {4, REG_OPTION_NON_VOLATILE}, {6, 0}}},
+      {"claim: the lock's mutex is made unowned",
+       [&] { api().SetRefcountedKey(Product(), sharedArg.data(), 1); },
+       "CreateMutexA",
+       {{0, 0}, {1, FALSE}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.operation);
+    hook().ClearLog();
+    c.run();
+    hook().ClearRules();
+    const std::vector<Call> calls = hook().Calls(c.function);
+    ASSERT_FALSE(calls.empty()) << c.function;
+    for (const Call& call : calls)
+      for (const auto& [index, value] : c.args)
+        EXPECT_EQ(call.args[index], value) << "argument " << index;
+  }
+}
+
 }  // namespace
 }  // namespace qmis_test
