@@ -163,6 +163,24 @@ TEST_F(PendingRenames, BackupWhoseJoinedListWouldNotReadBackIsRefused) {
   EXPECT_EQ(Get(kPendingRenames), pending);
 }
 
+// Each list is read whole up to 65,536 bytes: at exactly that size it is
+// parked and merged back; one byte more and the call refuses, moving nothing.
+TEST_F(PendingRenames, ListsOfExactly64KiBMoveAndOneByteMoreDoNot) {
+  for (const size_t size : {size_t{0x10000}, size_t{0x10001}}) {
+    SCOPED_TRACE(size);
+    const int moved = size == 0x10000 ? 1 : 0;
+    const RegValue list = MultiSz(std::string(size - 2, 'x') + std::string(2, '\0'));
+    Put(kParkedRenames, std::nullopt);
+    Put(kPendingRenames, list);
+    EXPECT_EQ(api().BackupPendingFileRename(), moved);
+    EXPECT_EQ(Get(moved ? kParkedRenames : kPendingRenames), list);
+    Put(kParkedRenames, list);
+    Put(kPendingRenames, std::nullopt);
+    EXPECT_EQ(api().RestorePendingFileRename(), moved);
+    EXPECT_EQ(Get(moved ? kPendingRenames : kParkedRenames), list);
+  }
+}
+
 TEST_F(PendingRenames, LargePendingListIsMergedWhole) {
   const RegValue big = MultiSz(std::string(70000, 'y') + std::string(2, '\0'));
   Put(kParkedRenames, MultiSz(kListA));
