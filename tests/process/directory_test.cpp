@@ -7,6 +7,7 @@
 
 #include "internals.h"
 #include "library_test.h"
+#include "qmis/handles.h"
 #include "temp_dir.h"
 
 namespace qmis_test {
@@ -34,14 +35,15 @@ TEST_F(DirectorySize, NamesBeginningWithADotAreLeftOut) {
 
 TEST_F(DirectorySize, LargeFileAddsItsLowThirtyTwoBits) {
   TempDir dir;
-  HANDLE file = CreateFileA((dir / "sparse.bin").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  LARGE_INTEGER size;
-  size.QuadPart = 5LL << 30;
-  SetFilePointerEx(file, size, nullptr, FILE_BEGIN);
-  SetEndOfFile(file);
-  CloseHandle(file);
+  {
+    const qmis::UniqueFile file(CreateFileA((dir / "sparse.bin").c_str(), GENERIC_WRITE, 0, nullptr,
+                                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(file);
+    LARGE_INTEGER size;
+    size.QuadPart = 5LL << 30;
+    SetFilePointerEx(file.get(), size, nullptr, FILE_BEGIN);
+    SetEndOfFile(file.get());
+  }
   dir.File("small.bin", 7);
   EXPECT_EQ(api().GetCopyFileSize(dir.path().c_str()), (1u << 30) + 7u);
 }
@@ -133,12 +135,14 @@ TEST_F(DirectorySize, FoldersNamedOutsideTheAnsiCodePageAreSummed) {
   MultiByteToWideChar(CP_ACP, 0, dir.path().c_str(), -1, wide, MAX_PATH);
   const std::wstring folder = std::wstring(wide) + L"\\\u65e5\u672c";
   ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-  HANDLE file = CreateFileW((folder + L"\\inside.bin").c_str(), GENERIC_WRITE, 0, nullptr,
-                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  DWORD written = 0;
-  WriteFile(file, std::string(1000, 'j').data(), 1000, &written, nullptr);
-  CloseHandle(file);
+  {
+    const qmis::UniqueFile file(CreateFileW((folder + L"\\inside.bin").c_str(), GENERIC_WRITE, 0,
+                                            nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                            nullptr));
+    ASSERT_TRUE(file);
+    DWORD written = 0;
+    WriteFile(file.get(), std::string(1000, 'j').data(), 1000, &written, nullptr);
+  }
   EXPECT_EQ(api().GetCopyFileSize(dir.path().c_str()), 1035u);
   EXPECT_EQ(hook().Count("FindFirstFileW"), 3);
 }

@@ -6,20 +6,20 @@
 #include <vector>
 
 #include "library_test.h"
+#include "qmis/handles.h"
 #include "temp_dir.h"
 
 namespace qmis_test {
 namespace {
 
 bool PrivilegeEnabled(const char* name) {
-  HANDLE token = nullptr;
-  OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+  qmis::UniqueHandle token;
+  OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put());
   LUID luid{};
   LookupPrivilegeValueA(nullptr, name, &luid);
   BYTE buffer[4096];
   DWORD size = 0;
-  GetTokenInformation(token, TokenPrivileges, buffer, sizeof buffer, &size);
-  CloseHandle(token);
+  GetTokenInformation(token.get(), TokenPrivileges, buffer, sizeof buffer, &size);
   const auto* privileges = reinterpret_cast<TOKEN_PRIVILEGES*>(buffer);
   for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
     const LUID& entry = privileges->Privileges[i].Luid;
@@ -30,14 +30,13 @@ bool PrivilegeEnabled(const char* name) {
 }
 
 void SetPrivilege(const char* name, bool enabled) {
-  HANDLE token = nullptr;
-  OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token);
+  qmis::UniqueHandle token;
+  OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put());
   TOKEN_PRIVILEGES state{};
   state.PrivilegeCount = 1;
   LookupPrivilegeValueA(nullptr, name, &state.Privileges[0].Luid);
   state.Privileges[0].Attributes = enabled ? SE_PRIVILEGE_ENABLED : 0;
-  AdjustTokenPrivileges(token, FALSE, &state, sizeof state, nullptr, nullptr);
-  CloseHandle(token);
+  AdjustTokenPrivileges(token.get(), FALSE, &state, sizeof state, nullptr, nullptr);
 }
 
 class Hive : public LibraryTest {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "internals.h"
+#include "qmis/handles.h"
 
 namespace qmis_test {
 namespace {
@@ -83,26 +84,26 @@ TEST_F(DeleteKeyTree, PathOfTwoKeysDeletesOnlyTheLast) {
 
 TEST_F(DeleteKeyTree, EmptyOrNullPathDeletesNothing) {
   CreateTree(HKEY_CURRENT_USER, key_, {"A", "B"});
-  HKEY parent = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, key_.c_str(), 0, KEY_ALL_ACCESS, &parent), 0);
-  EXPECT_EQ(internals().DeleteKeyTree(parent, ""), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(internals().DeleteKeyTree(parent, nullptr), ERROR_INVALID_PARAMETER);
-  RegCloseKey(parent);
+  qmis::UniqueKey parent;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, key_.c_str(), 0, KEY_ALL_ACCESS, parent.put()), 0);
+  EXPECT_EQ(internals().DeleteKeyTree(parent.get(), ""), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(internals().DeleteKeyTree(parent.get(), nullptr), ERROR_INVALID_PARAMETER);
+  parent.reset();
   EXPECT_THAT(ReadTree(HKEY_CURRENT_USER, key_), ElementsAre("A", "B"));
   EXPECT_EQ(hook().Log().size(), 0u);
 }
 
 TEST_F(DeleteKeyTree, NameBlockThatCannotBeHadEndsBeforeAnyEnumeration) {
   CreateTree(HKEY_CURRENT_USER, key_, {"A", "B"});
-  hook().Fail("GlobalAlloc", 0, 0, ERROR_NOT_ENOUGH_MEMORY);
-  EXPECT_EQ(Delete(key_), ERROR_NOT_ENOUGH_MEMORY);
-  EXPECT_EQ(hook().Count("RegEnumKeyExA"), 0);
-  EXPECT_THAT(ReadTree(HKEY_CURRENT_USER, key_), ElementsAre("A", "B"));
-
-  hook().ClearRules();
-  hook().Fail("GlobalLock", 0, 0, ERROR_NOT_ENOUGH_MEMORY);
-  EXPECT_EQ(Delete(key_), ERROR_NOT_ENOUGH_MEMORY);
-  EXPECT_THAT(ReadTree(HKEY_CURRENT_USER, key_), ElementsAre("A", "B"));
+  for (const char* failed : {"GlobalAlloc", "GlobalLock"}) {
+    SCOPED_TRACE(failed);
+    hook().ClearLog();
+    hook().Fail(failed, 0, 0, ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(Delete(key_), ERROR_NOT_ENOUGH_MEMORY);
+    hook().ClearRules();
+    EXPECT_EQ(hook().Count("RegEnumKeyExA"), 0);
+    EXPECT_THAT(ReadTree(HKEY_CURRENT_USER, key_), ElementsAre("A", "B"));
+  }
 }
 
 TEST_F(DeleteKeyTree, OpenFailingAtTheStartOfAPassReturnsItsError) {

@@ -58,10 +58,7 @@ TEST_F(Extensions, WithoutASavedTypeTheExtensionKeyGoes) {
 
 TEST_F(Extensions, NoDefaultCountsAsTheProducts) {
   const std::string ext = TakeOver("nodefault", "saved");
-  HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, ext.c_str(), 0, KEY_ALL_ACCESS, &key), 0);
-  RegDeleteValueA(key, nullptr);
-  RegCloseKey(key);
+  PutValue(HKEY_CLASSES_ROOT, ext, "", std::nullopt);
   UnregisterAll();
   EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, ext, ""), Sz("saved"));
 }

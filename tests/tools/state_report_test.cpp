@@ -101,18 +101,12 @@ TEST_F(Inspector, ExtensionsAutoPlayAndRenamesAreDecoded) {
   SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product_ + "\\Extensions", ext, Sz(""));
   SetValue(HKEY_CLASSES_ROOT, ext, "", Sz(handler + "File" + ext));
   SetValue(HKEY_CLASSES_ROOT, ext, "QmPrevious", Sz("txtfile"));
-  const std::string session = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-  const auto saved = ReadValue(HKEY_LOCAL_MACHINE, session, "PostponedFileRenameOperations");
-  SetValue(HKEY_LOCAL_MACHINE, session, "PostponedFileRenameOperations",
-           {REG_MULTI_SZ, std::string("\\??\\C:\\a\0\\??\\C:\\b\0\\??\\C:\\c\0\0\0", 29)});
-  const ProgramRun run = InspectProduct();
-  if (saved) {
-    SetValue(HKEY_LOCAL_MACHINE, session, "PostponedFileRenameOperations", *saved);
-  } else {
-    HKEY key = nullptr;
-    RegOpenKeyExA(HKEY_LOCAL_MACHINE, session.c_str(), 0, KEY_ALL_ACCESS, &key);
-    RegDeleteValueA(key, "PostponedFileRenameOperations");
-    RegCloseKey(key);
+  ProgramRun run;
+  {
+    const SavedRenameLists lists;
+    SetValue(HKEY_LOCAL_MACHINE, kSessionManager, kParkedRenames,
+             {REG_MULTI_SZ, std::string("\\??\\C:\\a\0\\??\\C:\\b\0\\??\\C:\\c\0\0\0", 29)});
+    run = InspectProduct();
   }
   EXPECT_THAT(run.output,
               HasSubstr("extension " + ext +

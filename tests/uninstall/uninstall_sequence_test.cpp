@@ -10,6 +10,7 @@
 #include "internals.h"
 #include "library_test.h"
 #include "programs.h"
+#include "qmis/handles.h"
 #include "temp_dir.h"
 
 namespace qmis_test {
@@ -29,16 +30,16 @@ std::vector<std::string> Lines(const std::string& path) {
 // Value names of a key in the registry's own enumeration order.
 std::vector<std::string> EnumerationOrder(const std::string& path) {
   std::vector<std::string> names;
-  HKEY key = nullptr;
-  RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key);
+  qmis::UniqueKey key;
+  RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, key.put());
   char name[400];
   for (DWORD i = 0;; ++i) {
     DWORD size = sizeof name;
-    if (RegEnumValueA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+    if (RegEnumValueA(key.get(), i, name, &size, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
       break;
     names.push_back(name);
   }
-  RegCloseKey(key);
   return names;
 }
 
@@ -109,12 +110,12 @@ TEST_F(Dependents, EntriesThatCannotRunArePassedOverAndTheWalkGoesOn) {
 
 TEST_F(Dependents, FileHeldWithoutSharingIsRun) {
   const std::string script = Script("held.txt");
-  HANDLE held = CreateFileA(script.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  const qmis::UniqueFile held(
+      CreateFileA(script.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(held);
   Add("held", script);
   std::string missingHost = "C:\\no-host.exe";
   RunAll(missingHost);  // the run itself fails; only the attempt counts here
-  CloseHandle(held);
   EXPECT_EQ(Commands(), std::vector<std::string>{missingHost + " -y -f\"" + script + "\""});
 }
 
