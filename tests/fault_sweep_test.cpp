@@ -311,48 +311,31 @@ TEST_F(FaultSweep, RunnerReportsTheCodeOrFailure) {
          }});
 }
 
-TEST_F(FaultSweep, HiveSaveFailsCleanly) {
+// Saving and restoring a hive: 1 when nothing fails, 0 when a step the
+// operation cannot do without fails.
+TEST_F(FaultSweep, HiveSaveAndRestoreFailCleanly) {
   const std::string key = sandbox_.NewKey(HKEY_CURRENT_USER, "Software\\QmisTests", "hive");
   TempDir dir;
-  const std::string file = dir / "saved.hive";
-  Sweep({[&] { DeleteFileA(file.c_str()); },
-         [&] {
-           std::string k = key, f = file;
-           return static_cast<uint32_t>(api().RegSaveKey(HKEY_CURRENT_USER, k.data(), f.data()));
-         },
-         [&](uint32_t result, const std::string& failed) {
-           if (failed.empty()) {
-             EXPECT_EQ(result, 1u);
-           }
-           for (const char* essential :
-                {"OpenProcessToken", "AdjustTokenPrivileges", "RegCreateKeyExA", "RegSaveKeyA"})
-             if (failed.rfind(essential, 0) == 0) {
-               EXPECT_EQ(result, 0u);
+  std::string k = key, file = dir / "saved.hive", restored = dir / "restored.hive";
+  ASSERT_EQ(api().RegSaveKey(HKEY_CURRENT_USER, k.data(), restored.data()), 1);
+  for (const bool save : {true, false}) {
+    SCOPED_TRACE(save ? "save" : "restore");
+    const char* essential[] = {"OpenProcessToken", "AdjustTokenPrivileges", "RegCreateKeyExA",
+                               save ? "RegSaveKeyA" : "RegRestoreKeyA"};
+    Sweep({[&] { DeleteFileA(file.c_str()); },
+           [&] {
+             return static_cast<uint32_t>(
+                 save ? api().RegSaveKey(HKEY_CURRENT_USER, k.data(), file.data())
+                      : api().RegRestoreKey(HKEY_CURRENT_USER, k.data(), restored.data()));
+           },
+           [&](uint32_t result, const std::string& failed) {
+             bool needed = failed.empty();
+             for (const char* step : essential) needed = needed || failed.rfind(step, 0) == 0;
+             if (needed) {
+               EXPECT_EQ(result, failed.empty() ? 1u : 0u);
              }
-         }});
-}
-
-TEST_F(FaultSweep, HiveRestoreFailsCleanly) {
-  const std::string key = sandbox_.NewKey(HKEY_CURRENT_USER, "Software\\QmisTests", "restore");
-  TempDir dir;
-  const std::string file = dir / "saved.hive";
-  std::string k = key, f = file;
-  ASSERT_EQ(api().RegSaveKey(HKEY_CURRENT_USER, k.data(), f.data()), 1);
-  Sweep({[] {},
-         [&] {
-           return static_cast<uint32_t>(api().RegRestoreKey(HKEY_CURRENT_USER, k.data(), f.data()));
-         },
-         [&](uint32_t result, const std::string& failed) {
-           if (failed.empty()) {
-             EXPECT_EQ(result, 1u);
-           }
-           for (const char* essential : {"OpenProcessToken", "AdjustTokenPrivileges",
-                                         "RegCreateKeyExA", "RegRestoreKeyA"}) {
-             if (failed.rfind(essential, 0) == 0) {
-               EXPECT_EQ(result, 0u);
-             }
-           }
-         }});
+           }});
+  }
 }
 
 TEST_F(FaultSweep, UninstallHookAlwaysReturnsZero) {

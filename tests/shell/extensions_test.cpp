@@ -126,19 +126,6 @@ TEST_F(Extensions, EmptyAndOverlongEntriesTouchNothingAndTheWalkGoesOn) {
   EXPECT_EQ(hook().Log().size(), 0u);
 }
 
-TEST_F(Extensions, SavedTypeIsKeptWhenWritingItBackFails) {
-  const std::string ext = TakeOver("keep", "txtfile");
-  hook().Fail("RegSetValueExA", 0, ERROR_ACCESS_DENIED);
-  UnregisterAll();
-  EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, ext, "QmPrevious"), Sz("txtfile"));
-  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, FileType(ext)));
-
-  hook().ClearRules();
-  UnregisterAll();
-  EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, ext, ""), Sz("txtfile"));
-  EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, ext, "QmPrevious"), std::nullopt);
-}
-
 TEST_F(Extensions, MissingListDoesNothing) {
   DeleteTree(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product_);
   UnregisterAll();
@@ -146,16 +133,33 @@ TEST_F(Extensions, MissingListDoesNothing) {
   api().UnregisterExtensions(nullptr);
 }
 
-TEST_F(Extensions, SavedTypeThatCannotBeReadIsKeptWithItsKey) {
-  const std::string ext = TakeOver("unreadable", "txtfile");
-  // The default reads; "QmPrevious" does not.
-  hook().Fail("RegQueryValueExA", 2, ERROR_ACCESS_DENIED);
-  UnregisterAll();
-  EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, ext, "QmPrevious"), Sz("txtfile"));
-  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, FileType(ext)));
-  // Longer than 260 bytes: never readable here, so never deleted either.
-  SetValue(HKEY_CLASSES_ROOT, ext, "QmPrevious", Sz(std::string(300, 't')));
-  hook().ClearRules();
+// The saved type stays whenever it cannot be written back or read, while
+// the product's file type goes; a later hand-back with nothing failing
+// finishes the job.
+TEST_F(Extensions, SavedTypeIsKeptUntilItCanBeHandedBack) {
+  struct Row {
+    const char* what;
+    const char* failed;
+    int nth;  // every call when 0
+  };
+  const Row rows[] = {
+      {"writing it back fails", "RegSetValueExA", 0},
+      {"it cannot be read (the default can)", "RegQueryValueExA", 2},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::string ext = TakeOver(row.failed, "txtfile");
+    hook().Fail(row.failed, row.nth, ERROR_ACCESS_DENIED);
+    UnregisterAll();
+    hook().ClearRules();
+    EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, ext, "QmPrevious"), Sz("txtfile"));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, FileType(ext)));
+    UnregisterAll();
+    EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, ext, ""), Sz("txtfile")) << "the later hand-back";
+    EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, ext, "QmPrevious"), std::nullopt);
+  }
+  // Longer than 260 bytes: never readable, so never deleted either.
+  const std::string ext = TakeOver("long", std::string(300, 't').c_str());
   UnregisterAll();
   EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, ext, "QmPrevious"), Sz(std::string(300, 't')));
 }
