@@ -19,7 +19,6 @@ namespace qmis_test {
 namespace {
 
 const std::string kSessionManager = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-const char* const kLists[] = {"PendingFileRenameOperations", "PostponedFileRenameOperations"};
 
 struct Place {
   HKEY root;
@@ -34,14 +33,14 @@ std::vector<std::string> Snapshot(const std::vector<Place>& places) {
     for (const std::string& line : ReadTree(place.root, place.path))
       lines.push_back(place.path + " " + line);
   }
-  for (const char* name : kLists) {
+  for (const std::string& name : {kPendingRenames, kParkedRenames}) {
     if (const auto value = ReadValue(HKEY_LOCAL_MACHINE, kSessionManager, name))
-      lines.push_back(std::string(name) + " " + std::to_string(value->type) + " " + value->bytes);
+      lines.push_back(name + " " + std::to_string(value->type) + " " + value->bytes);
   }
   return lines;
 }
 
-void PutList(const char* name, const std::optional<RegValue>& value) {
+void PutList(const std::string& name, const std::optional<RegValue>& value) {
   PutValue(HKEY_LOCAL_MACHINE, kSessionManager, name, value);
 }
 
@@ -152,10 +151,10 @@ TEST_F(CrashSweep, EveryWriteOfEveryCallThatWritesMoreThanOnce) {
   auto lists = [&](bool parked) {
     static const char kNew[] = "\\??\\C:\\q-new\0\0";             // a deletion
     static const char kOld[] = "\\??\\C:\\q-a\0\\??\\C:\\q-b\0";  // a rename
-    PutList(kLists[0], RegValue{REG_MULTI_SZ, std::string(kNew, sizeof kNew)});
-    PutList(kLists[1], parked
-                           ? std::optional<RegValue>({REG_MULTI_SZ, std::string(kOld, sizeof kOld)})
-                           : std::nullopt);
+    PutList(kPendingRenames, RegValue{REG_MULTI_SZ, std::string(kNew, sizeof kNew)});
+    PutList(kParkedRenames,
+            parked ? std::optional<RegValue>({REG_MULTI_SZ, std::string(kOld, sizeof kOld)})
+                   : std::nullopt);
   };
   const std::string sweepKey = sandbox_.NewKey(HKEY_CURRENT_USER, "Software\\QmisTests", "sweep");
   const std::string host = "\"" + ProgramFolder() + "qmis-test-child.exe\" -f\"x\" -z" + product;
