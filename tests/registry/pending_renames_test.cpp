@@ -78,8 +78,10 @@ std::vector<std::pair<std::string, std::string>> Pairs(const std::string& list) 
 TEST_F(PendingRenames, RenameScheduledAfterAJoiningRestoreIsCarriedOut) {
   TempDir dir;
   for (const char* name : {"a", "b", "c"}) dir.File(name, 1);
+  // Scheduled as a Unicode installer does, through the system's UTF-16 call.
   auto schedule = [&](const char* name) {
-    ASSERT_TRUE(MoveFileExA((dir / name).c_str(), (dir / (std::string(name) + "2")).c_str(),
+    auto wide = [](const std::string& path) { return std::wstring(path.begin(), path.end()); };
+    ASSERT_TRUE(MoveFileExW(wide(dir / name).c_str(), wide(dir / (std::string(name) + "2")).c_str(),
                             MOVEFILE_DELAY_UNTIL_REBOOT));
   };
   schedule("a");
