@@ -18,9 +18,13 @@ cmake --build "$build" --parallel 2 >/dev/null
 find "$build" -name '*.gcda' -delete
 # The library writes its counts beside its objects, by their Unix paths:
 # through Wine's drive Z:, whatever the test's current folder.
-(cd "$build" && GCOV_PREFIX=Z: ctest --output-on-failure \
-   -E 'reproducible_build_test|release_consumer_test|nsis_example_test|inno_example_test' |
-   tail -n 3)
+if ! (cd "$build" && GCOV_PREFIX=Z: ctest --output-on-failure \
+        -E 'reproducible_build_test|release_consumer_test|nsis_example_test|inno_example_test' \
+        >"$build/ctest.log" 2>&1); then
+  cat "$build/ctest.log"
+  exit 1
+fi
+tail -n 3 "$build/ctest.log"
 mkdir -p "$build/html"
 gcovr --root "$root" --filter 'qmis/' --object-directory "$build" \
   --gcov-executable i686-w64-mingw32-gcov-posix \

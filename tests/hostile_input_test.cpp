@@ -122,8 +122,9 @@ TEST_F(HostileInput, NullsAnywhereAndOverlongProductKeysReachNoSystemCall) {
     return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(line.c_str()));
   });
   EXPECT_EQ(api().UninstInitialize(0, 0, 0), 0);
-  for (const Call& open : hook().Calls("RegOpenKeyExA"))
-    EXPECT_EQ(open.strings[1], "AudioCD\\shell");
+  const std::vector<Call> opens = hook().Calls("RegOpenKeyExA");
+  ASSERT_FALSE(opens.empty());
+  for (const Call& open : opens) EXPECT_EQ(open.strings[1], "AudioCD\\shell");
 }
 
 TEST_F(HostileInput, RegistryPathsAndFiles) {

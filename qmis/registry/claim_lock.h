@@ -27,8 +27,6 @@ class ClaimLock {
   ClaimLock(const ClaimLock&) = delete;
   ClaimLock& operator=(const ClaimLock&) = delete;
 
-  bool held() const { return held_; }
-
  private:
   UniqueHandle mutex_;
   bool held_ = false;

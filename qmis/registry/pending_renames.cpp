@@ -53,13 +53,15 @@ bool EndsWithList(const ListValue& list, const ListValue& tail) {
 }
 
 // The older list without its final zero, then the newer list: one list that
-// ends as the newer one does, with a single empty string. Both hold bytes.
-bool JoinLists(const ListValue& older, const ListValue& newer, GlobalBlock& joined, DWORD& size) {
-  size = older.size - 1 + newer.size;
-  joined = GlobalBlock::Allocate(size);
-  if (!joined) return false;
-  std::memcpy(joined.data(), older.bytes.data(), older.size - 1);
-  std::memcpy(joined.data() + older.size - 1, newer.bytes.data(), newer.size);
+// ends as the newer one does, with a single empty string, and has the older
+// list's type. Both hold bytes.
+bool JoinLists(const ListValue& older, const ListValue& newer, ListValue& joined) {
+  joined.type = older.type;
+  joined.size = older.size - 1 + newer.size;
+  joined.bytes = GlobalBlock::Allocate(joined.size);
+  if (!joined.bytes) return false;
+  std::memcpy(joined.bytes.data(), older.bytes.data(), older.size - 1);
+  std::memcpy(joined.bytes.data() + older.size - 1, newer.bytes.data(), newer.size);
   return true;
 }
 
@@ -97,8 +99,7 @@ LONG WriteMerged(HKEY key, const char* name, const ListValue& parked, const List
     return whole == &current ? ERROR_SUCCESS : WriteList(key, name, *whole);
   }
   ListValue merged;
-  merged.type = parked.type;
-  if (!JoinLists(parked, pending, merged.bytes, merged.size)) return ERROR_NOT_ENOUGH_MEMORY;
+  if (!JoinLists(parked, pending, merged)) return ERROR_NOT_ENOUGH_MEMORY;
   if (&current == &parked && merged.size > kListLimit) return ERROR_MORE_DATA;
   return WriteList(key, name, merged);
 }

@@ -28,7 +28,7 @@ void HandBackExtension(const char* extension, const char* fileType) {
       RegDeleteValueA(key.get(), kSavedDefaultValue);
       break;
     case Restore::kNothingSaved:
-      (void)DeleteKeyTree(HKEY_CLASSES_ROOT, extension);  // what stays is tried again next time
+      (void)DeleteKeyTree(HKEY_CLASSES_ROOT, extension);  // what cannot go stays; others go on
       break;
     case Restore::kUnreadable:
     case Restore::kWriteFailed:

@@ -29,9 +29,12 @@ winpath() { winepath -w "$1" 2>/dev/null; }
 release=$(bash "$source_dir/tests/support/unpack-release.sh" "$build" "$work/release")
 check "the release ships inno/QMIS.iss" test -f "$release/inno/QMIS.iss"
 # The reference pages' declarations are the include's own lines.
+docs_lines=0
 while IFS= read -r line; do
   check "docs line in QMIS.iss: $line" grep -qxF -- "$line" "$source_dir/include/QMIS.iss"
+  docs_lines=$((docs_lines + 1))
 done < <(sed -n '/^```pascal/,/^```/p' "$source_dir"/docs/reference/*.md | grep -E '^(function|procedure|  external) ')
+check "the reference pages hold Inno Setup declarations ($docs_lines lines)" test "$docs_lines" -gt 0
 start=$(date +%s%N)
 wine "$iscc_dir/ISCC.exe" /Q "/I$(winpath "$release/inno")" "/DQMIS_DLL=$(winpath "$release/bin/QMIS.dll")" \
   "/O$(winpath "$work")" /Fqmis-sample-setup "$(winpath "$source_dir/examples/inno/qmis-sample.iss")" \

@@ -134,7 +134,9 @@ TEST_F(SharedKeys, EntriesThatAreNotWholeDwordsAreSkippedButGoWithTheList) {
   SetValue(HKEY_LOCAL_MACHINE, ClaimList(p), "", Dword(1));
   hook().ClearLog();
   EXPECT_EQ(Release(p), 0);
-  for (const Call& open : hook().Calls("RegOpenKeyExA")) EXPECT_NE(open.strings[1], "");
+  const std::vector<Call> opens = hook().Calls("RegOpenKeyExA");
+  ASSERT_FALSE(opens.empty());
+  for (const Call& open : opens) EXPECT_NE(open.strings[1], "");
   EXPECT_EQ(Mask(k), Dword(1));
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ClaimList(p)));
 }

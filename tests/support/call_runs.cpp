@@ -26,25 +26,6 @@ CallRun RunCall(const std::vector<std::string>& arguments, int killBeforeWrite) 
   return result;
 }
 
-namespace {
-
-qmis::UniqueHandle StartCall(const std::string& startEvent,
-                             const std::vector<std::string>& arguments) {
-  std::string line = CallLine(0, startEvent, arguments);
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;  // no output: only the exit code counts
-  PROCESS_INFORMATION info{};
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &info)) {
-    return {};
-  }
-  const qmis::UniqueHandle thread(info.hThread);
-  return qmis::UniqueHandle(info.hProcess);
-}
-
-}  // namespace
-
 std::vector<DWORD> RunCallsAtOnce(const std::string& startEvent,
                                   const std::vector<std::vector<std::string>>& calls) {
   const LONG count = static_cast<LONG>(calls.size());
@@ -52,7 +33,7 @@ std::vector<DWORD> RunCallsAtOnce(const std::string& startEvent,
   const qmis::UniqueHandle ready(
       CreateSemaphoreA(nullptr, 0, count, (startEvent + ".ready").c_str()));
   std::vector<qmis::UniqueHandle> children;
-  for (const auto& call : calls) children.push_back(StartCall(startEvent, call));
+  for (const auto& call : calls) children.push_back(StartProgram(CallLine(0, startEvent, call)));
   for (const auto& child : children) {
     if (child) WaitForSingleObject(ready.get(), 30000);
   }

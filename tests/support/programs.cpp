@@ -42,6 +42,19 @@ ProgramRun RunProgram(const std::string& commandLine) {
   return run;
 }
 
+qmis::UniqueHandle StartProgram(std::string commandLine, const char* application) {
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;  // no output: only the exit code counts
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessA(application, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &info)) {
+    return {};
+  }
+  const qmis::UniqueHandle thread(info.hThread);
+  return qmis::UniqueHandle(info.hProcess);
+}
+
 ProgramRun RegQuery(const std::string& arguments) {
   return RunProgram("reg.exe query " + arguments);
 }

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "qmis/handles.h"
+
 namespace qmis_test {
 
 struct ProgramRun {
@@ -14,6 +16,11 @@ struct ProgramRun {
 
 // Runs `commandLine` with CreateProcessA and waits for it.
 ProgramRun RunProgram(const std::string& commandLine);
+
+// Starts `commandLine` without waiting and without output, the program
+// named by `application` when one is given (as Wine needs for a Unix
+// program); the process's owner, empty when it cannot be started.
+qmis::UniqueHandle StartProgram(std::string commandLine, const char* application = nullptr);
 
 // `reg query <arguments>` through the system's own reg.exe: an independent
 // reader of the registry. Exit code 0 when found.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "programs.h"
 #include "qmis/handles.h"
 
 namespace qmis_test {
@@ -29,16 +30,8 @@ std::string UnixPath(const std::string& path) {
 
 // Starts a Unix program, which Wine runs when given its path on drive Z:.
 // Wine does not wait for it: callers poll for its effect.
-bool StartUnixProgram(const char* program, std::string line) {
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info{};
-  if (!CreateProcessA(program, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &info)) {
-    return false;
-  }
-  const qmis::UniqueHandle process(info.hProcess), thread(info.hThread);
-  return true;
+bool StartUnixProgram(const char* program, const std::string& line) {
+  return static_cast<bool>(StartProgram(line, program));
 }
 
 bool IsLink(const std::string& path) {

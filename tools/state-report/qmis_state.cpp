@@ -17,19 +17,19 @@ const char kSession[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 class ReadKey {
  public:
   ReadKey(HKEY root, const std::string& path) {
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, owner_.put()) != ERROR_SUCCESS)
-      owner_.reset();
-    key_ = owner_.get();
+    // A failed open leaves nothing to close, whatever the slot holds.
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key_.put()) != ERROR_SUCCESS) key_.release();
   }
-  explicit operator bool() const { return key_ != nullptr; }
-  HKEY get() const { return key_; }
+  explicit operator bool() const { return key_.valid(); }
+  HKEY get() const { return key_.get(); }
 
   std::vector<std::string> Subkeys() const {
     std::vector<std::string> names;
     char name[300];
     for (DWORD i = 0; key_; ++i) {
       DWORD size = sizeof name;
-      if (RegEnumKeyExA(key_, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      if (RegEnumKeyExA(key_.get(), i, name, &size, nullptr, nullptr, nullptr, nullptr) !=
+          ERROR_SUCCESS)
         break;
       names.push_back(name);
     }
@@ -46,12 +46,12 @@ class ReadKey {
     for (DWORD i = 0; key_; ++i) {
       char name[16384];
       DWORD nameSize = sizeof name, dataSize = 0, type = 0;
-      if (RegEnumValueA(key_, i, name, &nameSize, nullptr, &type, nullptr, &dataSize) !=
+      if (RegEnumValueA(key_.get(), i, name, &nameSize, nullptr, &type, nullptr, &dataSize) !=
           ERROR_SUCCESS)
         break;
       std::string data(dataSize, '\0');
       nameSize = sizeof name;
-      if (RegEnumValueA(key_, i, name, &nameSize, nullptr, &type,
+      if (RegEnumValueA(key_.get(), i, name, &nameSize, nullptr, &type,
                         reinterpret_cast<BYTE*>(data.data()), &dataSize) != ERROR_SUCCESS)
         break;
       data.resize(dataSize);
@@ -63,10 +63,10 @@ class ReadKey {
   bool Read(const char* name, Value& value) const {
     DWORD size = 0;
     if (!key_ ||
-        RegQueryValueExA(key_, name, nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS)
+        RegQueryValueExA(key_.get(), name, nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS)
       return false;
     value.data.assign(size, '\0');
-    if (RegQueryValueExA(key_, name, nullptr, &value.type,
+    if (RegQueryValueExA(key_.get(), name, nullptr, &value.type,
                          reinterpret_cast<BYTE*>(value.data.data()), &size) != ERROR_SUCCESS)
       return false;
     value.data.resize(size);
@@ -74,8 +74,7 @@ class ReadKey {
   }
 
  private:
-  qmis::UniqueKey owner_;
-  HKEY key_ = nullptr;
+  qmis::UniqueKey key_;
 };
 
 std::string Text(const std::string& data) { return std::string(data.c_str()); }
