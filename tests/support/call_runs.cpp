@@ -33,7 +33,8 @@ std::vector<DWORD> RunCallsAtOnce(const std::string& startEvent,
   const qmis::UniqueHandle ready(
       CreateSemaphoreA(nullptr, 0, count, (startEvent + ".ready").c_str()));
   std::vector<qmis::UniqueHandle> children;
-  for (const auto& call : calls) children.push_back(StartProgram(CallLine(0, startEvent, call)));
+  for (const auto& call : calls)
+    children.push_back(StartProgram(CallLine(0, startEvent, call)).value_or(qmis::UniqueHandle()));
   for (const auto& child : children) {
     if (child) WaitForSingleObject(ready.get(), 30000);
   }

@@ -42,14 +42,16 @@ ProgramRun RunProgram(const std::string& commandLine) {
   return run;
 }
 
-qmis::UniqueHandle StartProgram(std::string commandLine, const char* application) {
+std::optional<qmis::UniqueHandle> StartProgram(std::string commandLine, const char* application) {
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;  // no output: only the exit code counts
+  // No output from a test program: only its exit code counts. A Unix
+  // program keeps the test's own handles; Wine does not start it without.
+  if (application == nullptr) startup.dwFlags = STARTF_USESTDHANDLES;
   PROCESS_INFORMATION info{};
   if (!CreateProcessA(application, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                       &startup, &info)) {
-    return {};
+    return std::nullopt;
   }
   const qmis::UniqueHandle thread(info.hThread);
   return qmis::UniqueHandle(info.hProcess);

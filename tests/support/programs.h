@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 #include "qmis/handles.h"
@@ -19,8 +20,10 @@ ProgramRun RunProgram(const std::string& commandLine);
 
 // Starts `commandLine` without waiting and without output, the program
 // named by `application` when one is given (as Wine needs for a Unix
-// program); the process's owner, empty when it cannot be started.
-qmis::UniqueHandle StartProgram(std::string commandLine, const char* application = nullptr);
+// program); the process's owner, none when it cannot be started. Wine
+// gives no process handle for a Unix program it started.
+std::optional<qmis::UniqueHandle> StartProgram(std::string commandLine,
+                                               const char* application = nullptr);
 
 // `reg query <arguments>` through the system's own reg.exe: an independent
 // reader of the registry. Exit code 0 when found.

@@ -31,7 +31,7 @@ std::string UnixPath(const std::string& path) {
 // Starts a Unix program, which Wine runs when given its path on drive Z:.
 // Wine does not wait for it: callers poll for its effect.
 bool StartUnixProgram(const char* program, const std::string& line) {
-  return static_cast<bool>(StartProgram(line, program));
+  return StartProgram(line, program).has_value();
 }
 
 bool IsLink(const std::string& path) {
