@@ -42,14 +42,19 @@ class AccessAndLimits : public LibraryTest {
     CreateKey(HKEY_CLASSES_ROOT, kShell);
   }
   // Every open and create the library made since the log was cleared, as
-  // "open <path> <rights>", sorted.
+  // "open <path> <rights>", with " options <n>" where any were given, sorted.
   std::vector<std::string> Opens() {
     std::vector<std::string> opens;
+    auto options = [](uint32_t value) {
+      return value == 0 ? std::string() : " options " + std::to_string(value);
+    };
     for (const Call& call : hook().Log()) {
       if (call.function == "RegOpenKeyExA")
-        opens.push_back("open " + call.strings[1] + " " + Rights(call.args[3]));
+        opens.push_back("open " + call.strings[1] + " " + Rights(call.args[3]) +
+                        options(call.args[2]));
       if (call.function == "RegCreateKeyExA")
-        opens.push_back("create " + call.strings[1] + " " + Rights(call.args[5]));
+        opens.push_back("create " + call.strings[1] + " " + Rights(call.args[5]) +
+                        options(call.args[4]));
     }
     std::sort(opens.begin(), opens.end());
     return opens;
@@ -124,7 +129,7 @@ TEST_F(AccessAndLimits, EveryOpenAsksExactlyTheRightsItsOperationNeeds) {
        {"open " + swept + " all", "open a-full all", "open b-empty all", "open b-empty read"}},
       {"save hive",
        [&] { api().RegSaveKey(HKEY_LOCAL_MACHINE, sweptArg.data(), hive.data()); },
-       {"create " + swept + " write"}},
+       {"create " + swept + " write options 4"}},  // backup semantics
       {"restore hive",
        [&] { api().RegRestoreKey(HKEY_LOCAL_MACHINE, sweptArg.data(), hive.data()); },
        {"create " + swept + " all"}},
@@ -228,16 +233,12 @@ TEST_F(AccessAndLimits, ListEntriesOfExactly260BytesAreReadAnd261AreNot) {
   hook().Replace("GetCommandLineA", [&](const uint32_t*) {
     return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(line.c_str()));
   });
-  // What each walk offers: name bytes / data bytes, taken before the call.
-  std::set<std::string> capacities;
-  hook().Replace("RegEnumValueA", [&](const uint32_t* a) -> uint32_t {
-    const auto* data = reinterpret_cast<const DWORD*>(a[7]);
-    capacities.insert(std::to_string(*reinterpret_cast<const DWORD*>(a[3])) + "/" +
-                      (data ? std::to_string(*data) : "none"));
-    return hook().CallReal("RegEnumValueA", a);
-  });
   api().UninstInitialize(0, 0, 0);
-  // Extensions and Dependents read 260 bytes of text, RefcountList 4 of bits.
+  // What each walk offers, name bytes / data bytes: Extensions and Dependents
+  // read 260 bytes of text, RefcountList 4 of bits.
+  std::set<std::string> capacities;
+  for (const Call& call : hook().Calls("RegEnumValueA"))
+    capacities.insert(std::to_string(call.counts[3]) + "/" + std::to_string(call.counts[7]));
   EXPECT_EQ(capacities, (std::set<std::string>{"260/260", "260/4"}));
   EXPECT_TRUE(FileLookedAt(file259));
   EXPECT_FALSE(FileLookedAt(file260));
@@ -371,7 +372,7 @@ TEST_F(AccessAndLimits, EachOperationTakesItsStepsInTheirOrder) {
 // on every call of the function named.
 TEST_F(AccessAndLimits, EachCallPassesTheFlagsAndCodePagesItsOperationNeeds) {
   TempDir dir;
-  dir.File("a.bin", 1);
+  dir.File("sub\\a.bin", 1);
   dir.File("dependent.txt", 1);
   SetValue(HKEY_LOCAL_MACHINE, entry_ + "\\Dependents", "d", Sz(dir / "dependent.txt"));
   const std::string shared = sandbox_.NewSharedKey("Shared");
@@ -379,17 +380,27 @@ TEST_F(AccessAndLimits, EachCallPassesTheFlagsAndCodePagesItsOperationNeeds) {
   char text[300];
   const std::string host = "\"" + ProgramFolder() + "qmis-test-child.exe\" -f\"x\" -z" + product_;
   const uint32_t anySize = 0xFFFFFFFF;  // -1: the text with its zero
+  const std::string swept = sandbox_.NewKey(HKEY_CURRENT_USER, "Software\\QmisTests", "swept");
+  auto sweep = [&] {
+    CreateTree(HKEY_CURRENT_USER, swept, {"empty\\below"});
+    api().KeyClean(HKEY_CURRENT_USER, std::string(swept).data());
+  };
   struct Case {
     const char* operation;
     std::function<void()> run;
     const char* function;
-    std::vector<std::pair<int, uint32_t>> args;  // argument index, value
+    std::vector<std::pair<int, uint32_t>> args;         // argument index, value
+    std::vector<std::pair<int, uint32_t>> counts = {};  // what a DWORD* argument held
   };
   const std::vector<Case> cases = {
       {"directory walk: ANSI to UTF-16 in the ANSI code page, whole text, 260 units",
        [&] { api().GetCopyFileSize(dir.path().c_str()); },
        "MultiByteToWideChar",
        {{0, CP_ACP}, {1, 0}, {3, anySize}, {5, 260}}},
+      {"directory walk: a movable, zero-filled block per subdirectory",
+       [&] { api().GetCopyFileSize(dir.path().c_str()); },
+       "GlobalAlloc",
+       {{0, GMEM_MOVEABLE | GMEM_ZEROINIT}}},
       {"runner: no application name, nothing inherited, creation flags 0, the caller's "
        "environment and folder",
        [&] { api().SilentRunExternalWait(failing.data(), text); },
@@ -419,6 +430,24 @@ TEST_F(AccessAndLimits, EachCallPassesTheFlagsAndCodePagesItsOperationNeeds) {
        [&] { api().SetRefcountedKey(Product(), sharedArg.data(), 1); },
        "RegCreateKeyExA",
        {{2, 0}, {3, 0}, {4, REG_OPTION_NON_VOLATILE}, {6, 0}}},
+      {"sweep: subkey names into 260 bytes", sweep, "RegEnumKeyA", {{3, 260}}},
+      {"sweep: the value probe offers 260 bytes of name, asks for no type or data",
+       sweep,
+       "RegEnumValueA",
+       {{1, 0}, {5, 0}, {6, 0}, {7, 0}},
+       {{3, 260}}},
+      {"tree deletion: subkey names into 260 bytes, nothing more asked",
+       sweep,
+       "RegEnumKeyExA",
+       {{4, 0}, {5, 0}, {6, 0}, {7, 0}},
+       {{3, 260}}},
+      {"claim: a lock another account made is opened to wait and release only",
+       [&] {
+         hook().Fail("CreateMutexA", 0, 0, ERROR_ACCESS_DENIED);
+         api().SetRefcountedKey(Product(), sharedArg.data(), 1);
+       },
+       "OpenMutexA",
+       {{0, SYNCHRONIZE | MUTEX_MODIFY_STATE}, {1, FALSE}}},
       {"claim: the lock's mutex is made unowned",
        [&] { api().SetRefcountedKey(Product(), sharedArg.data(), 1); },
        "CreateMutexA",
@@ -431,9 +460,12 @@ TEST_F(AccessAndLimits, EachCallPassesTheFlagsAndCodePagesItsOperationNeeds) {
     hook().ClearRules();
     const std::vector<Call> calls = hook().Calls(c.function);
     ASSERT_FALSE(calls.empty()) << c.function;
-    for (const Call& call : calls)
+    for (const Call& call : calls) {
       for (const auto& [index, value] : c.args)
         EXPECT_EQ(call.args[index], value) << "argument " << index;
+      for (const auto& [index, value] : c.counts)
+        EXPECT_EQ(call.counts[index], value) << "count at argument " << index;
+    }
   }
 }
 

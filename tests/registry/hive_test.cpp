@@ -104,7 +104,9 @@ TEST_F(Hive, PrivilegeIsSwitchedOnWithTheStatedRecordAndPutBack) {
   EXPECT_EQ(adjust[0].args[1], 0u);                 // not "disable all"
   EXPECT_EQ(adjust[0].args[3], 16u);                // one-entry record
   EXPECT_NE(adjust[0].args[4], 0u);                 // previous state received
+  EXPECT_EQ(adjust[0].counts[5], 16u);              // with room for one entry
   EXPECT_EQ(adjust[1].args[2], adjust[0].args[4]);  // and that is what is put back
+  EXPECT_EQ(adjust[1].args[3], 16u);
   EXPECT_EQ(adjust[1].args[4], 0u);
   EXPECT_EQ(hook().Calls("OpenProcessToken").at(0).args[1],
             static_cast<uint32_t>(TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY));

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <type_traits>
+#include <utility>
 
 namespace qmis_test {
 namespace {
@@ -64,6 +65,15 @@ std::string TextOf(size_t id, T value) {
   }
 }
 
+template <typename T>
+uint32_t CountOf(T value) {
+  if constexpr (std::is_same_v<T, DWORD*>) {
+    return value != nullptr ? *value : 0;
+  } else {
+    return 0;
+  }
+}
+
 template <size_t Id, typename F>
 struct Thunk;
 
@@ -74,13 +84,15 @@ struct Thunk<Id, R(WINAPI*)(A...)> {
   static R WINAPI Call(A... a) {
     ImportHook* hook = ImportHook::Active();
     const uint32_t args[sizeof...(A) + 1] = {ToWord(a)..., 0};
-    std::vector<std::string> strings = {TextOf(Id, a)...};
+    qmis_test::Call record;  // this function is named Call too
+    record.strings = {TextOf(Id, a)...};
+    record.counts = {CountOf(a)...};
     uint32_t result = 0;
     if (hook == nullptr || !hook->ApplyRule(Id, args, result)) {
       Real real = reinterpret_cast<Real>(hook ? hook->RealAddress(kNames[Id]) : nullptr);
       result = ToWord(real(a...));
     }
-    if (hook != nullptr) hook->Record(Id, args, strings, result);
+    if (hook != nullptr) hook->Record(Id, args, std::move(record), result);
     return FromWord<R>(result);
   }
 };
@@ -248,15 +260,12 @@ bool ImportHook::ApplyRule(size_t id, const uint32_t* args, uint32_t& result) {
   return true;
 }
 
-void ImportHook::Record(size_t id, const uint32_t* args, const std::vector<std::string>& strings,
-                        uint32_t result) {
+void ImportHook::Record(size_t id, const uint32_t* args, Call call, uint32_t result) {
   const DWORD lastError = GetLastError();
   {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
-    Call call;
     call.function = kNames[id];
-    call.args.assign(args, args + strings.size());
-    call.strings = strings;
+    call.args.assign(args, args + call.strings.size());
     call.result = result;
     log_.push_back(std::move(call));
     Track(id, args, result);

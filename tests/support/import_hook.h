@@ -38,6 +38,10 @@ struct Call {
   // The text of each string argument, read when the call was made ("" for
   // other arguments and for null pointers).
   std::vector<std::string> strings;
+  // What each DWORD* argument pointed to when the call was made, as a
+  // buffer's capacity or a length going in (0 for other arguments and null
+  // pointers).
+  std::vector<uint32_t> counts;
   uint32_t result = 0;
 };
 
@@ -83,8 +87,7 @@ class ImportHook {
   static ImportHook* Active();
   void* RealAddress(const std::string& function) const;
   bool ApplyRule(size_t id, const uint32_t* args, uint32_t& result);
-  void Record(size_t id, const uint32_t* args, const std::vector<std::string>& strings,
-              uint32_t result);
+  void Record(size_t id, const uint32_t* args, Call call, uint32_t result);
 
  private:
   struct Rule {
