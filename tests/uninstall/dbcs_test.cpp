@@ -34,6 +34,7 @@ TEST_F(CodePage932, LastDoubleByteCharacterIsNotTheByteItEndsWith) {
   EXPECT_EQ(internals().EndsWithChar(("a" + kTable).c_str(), '\\'), 0);
   EXPECT_EQ(internals().EndsWithChar((kTable + "\\").c_str(), '\\'), 1);
   EXPECT_EQ(internals().EndsWithChar("\x83\x22", '"'), 0);
+  EXPECT_EQ(internals().EndsWithChar(("a" + kTable).c_str(), 0x95), 0);  // nor its lead byte
 }
 
 TEST_F(CodePage932, TrailingBackslashIsAppendedAfterADoubleByteCharacter) {

@@ -119,6 +119,21 @@ TEST_F(Dependents, FileHeldWithoutSharingIsRun) {
   EXPECT_EQ(Commands(), std::vector<std::string>{missingHost + " -y -f\"" + script + "\""});
 }
 
+// Data stored without its zero comes back without one on Windows (Wine adds
+// it): the path is still read whole, and nothing after it.
+TEST_F(Dependents, DataStoredWithoutItsZeroIsReadWhole) {
+  const std::string script = Script("s.txt");
+  Add("a", script);
+  hook().Replace("RegEnumValueA", [this](const uint32_t* a) -> uint32_t {
+    const uint32_t status = hook().CallReal("RegEnumValueA", a);
+    auto* size = reinterpret_cast<DWORD*>(a[7]);
+    if (status == ERROR_SUCCESS && *size > 0) reinterpret_cast<char*>(a[6])[--*size] = 'X';
+    return status;
+  });
+  RunAll(Host());
+  EXPECT_EQ(Commands(), std::vector<std::string>{Host() + " -y -f\"" + script + "\""});
+}
+
 TEST_F(Dependents, FailingDependentDoesNotStopTheNext) {
   Add("a", Script("a.txt", "exit 5\n"));
   Add("b", Script("b.txt"));
@@ -229,13 +244,17 @@ class UninstallHook : public LibraryTest {
   std::string line_;
 };
 
+// The steps run in their order: extensions, AutoPlay, claims, dependents.
 TEST_F(UninstallHook, ProductWithoutListsFindsNothingAndReturnsZero) {
   EXPECT_EQ(Initialize("\"C:\\host.exe\" -f\"C:\\x.log\" -z\"No Such Product\""), 0);
   EXPECT_EQ(hook().Count("CreateProcessA"), 0);
-  const auto opened = OpenedPaths();
-  EXPECT_THAT(opened, ::testing::Contains(kUninstall + "\\No Such Product\\Extensions"));
-  EXPECT_THAT(opened, ::testing::Contains(kUninstall + "\\No Such Product\\RefcountList"));
-  EXPECT_THAT(opened, ::testing::Contains(kUninstall + "\\No Such Product\\Dependents"));
+  const std::string product = kUninstall + "\\No Such Product\\";
+  std::vector<std::string> steps = OpenedPaths();
+  std::erase_if(steps, [&](const std::string& path) {
+    return path != "AudioCD\\shell" && path.rfind(product, 0) != 0;
+  });
+  EXPECT_THAT(steps, ::testing::ElementsAre(product + "Extensions", "AudioCD\\shell",
+                                            product + "RefcountList", product + "Dependents"));
   EXPECT_EQ(api().UninstUnInitialize(1, 2, 3), 0);
 }
 
