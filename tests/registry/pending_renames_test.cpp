@@ -31,16 +31,6 @@ class PendingRenames : public LibraryTest {
 const std::string kListA = std::string("\\??\\C:\\a\0\\??\\C:\\b\0\0", 20);
 const std::string kListB = std::string("\\??\\C:\\c\0\0\0", 11);
 
-TEST_F(PendingRenames, BackupThenRestoreGivesTheSameList) {
-  Put(kPendingRenames, MultiSz(kListA));
-  EXPECT_EQ(api().BackupPendingFileRename(), 1);
-  EXPECT_EQ(Get(kPendingRenames), std::nullopt);
-  EXPECT_EQ(Get(kParkedRenames), MultiSz(kListA));
-  EXPECT_EQ(api().RestorePendingFileRename(), 1);
-  EXPECT_EQ(Get(kPendingRenames), MultiSz(kListA));
-  EXPECT_EQ(Get(kParkedRenames), std::nullopt);
-}
-
 TEST_F(PendingRenames, RenameScheduledMeanwhileFollowsTheParkedEntries) {
   TempDir dir;
   dir.File("from.txt", 1);
@@ -98,107 +88,66 @@ TEST_F(PendingRenames, RenameScheduledAfterAJoiningRestoreIsCarriedOut) {
   for (const char* name : {"a2", "b2", "c2"}) EXPECT_TRUE(PathExists(dir / name)) << name;
 }
 
-TEST_F(PendingRenames, RestoreWritesTheParkedTypeAndDropsItsLastByte) {
-  Put(kParkedRenames, RegValue{REG_BINARY, "ab"});  // last byte not zero: it goes all the same
-  Put(kPendingRenames, MultiSz(kListB));
-  EXPECT_EQ(api().RestorePendingFileRename(), 1);
-  EXPECT_EQ(Get(kPendingRenames), (RegValue{REG_BINARY, "a" + kListB}));
-}
-
-TEST_F(PendingRenames, NothingParkedOrNothingPendingReturnsZero) {
-  Put(kPendingRenames, MultiSz(kListA));
-  EXPECT_EQ(api().RestorePendingFileRename(), 0);
-  EXPECT_EQ(Get(kPendingRenames), MultiSz(kListA));
-  Put(kPendingRenames, std::nullopt);
-  Put(kParkedRenames, MultiSz(kListB));
-  EXPECT_EQ(api().BackupPendingFileRename(), 0);
-  EXPECT_EQ(Get(kParkedRenames), MultiSz(kListB));
-}
-
-TEST_F(PendingRenames, SecondBackupKeepsTheEarlierParkedEntriesInFront) {
-  Put(kParkedRenames, MultiSz(kListA));
-  Put(kPendingRenames, MultiSz(kListB));
-  EXPECT_EQ(api().BackupPendingFileRename(), 1);
-  EXPECT_EQ(Get(kParkedRenames), MultiSz(kListA.substr(0, kListA.size() - 1) + kListB));
-  EXPECT_EQ(Get(kPendingRenames), std::nullopt);
-}
-
-// A backup or a restore cut off between its write and its deletion leaves
-// both values; the same call again ends as one whole call would, while lists
-// that merely share entries are still joined.
-TEST_F(PendingRenames, CallAgainAfterACutOffEndsAsOneWholeCall) {
-  const std::string a = kListA.substr(0, kListA.size() - 1);
+// Each call leaves the lists its rules give. A backup or a restore cut off
+// between its write and its deletion leaves both values: the same call again
+// ends as one whole call would, while lists that merely share entries are
+// still joined. Each list is read whole up to 65,536 bytes; one byte more and
+// it is not parked, nor a parked one merged back.
+TEST_F(PendingRenames, EachCallLeavesTheListsItsRulesGive) {
+  using List = std::optional<RegValue>;
+  const List none;
+  auto m = [](const std::string& bytes) -> List { return MultiSz(bytes); };
+  auto filled = [](size_t size, char c) { return std::string(size - 2, c) + std::string(2, '\0'); };
+  const std::string a = kListA.substr(0, kListA.size() - 1), b = kListB.substr(0, 10);
+  const std::string limit = filled(0x10000, 'x'), over = filled(0x10001, 'x');
+  const std::string x40k = filled(40002, 'x'), y40k = filled(40002, 'y'), y70k = filled(70002, 'y');
   struct Row {
     const char* what;
     bool restore;
-    std::string parked, pending, result;
+    List parked, pending;  // before
+    int result;
+    List parkedAfter, pendingAfter;
   };
   const Row rows[] = {
-      {"backup cut off, nothing parked before", false, kListA, kListA, kListA},
-      {"backup cut off behind an earlier parked list", false, a + kListB, kListB, a + kListB},
-      {"backup after a cut-off restore", false, kListA, a + kListB, a + kListB},
-      {"restore cut off, nothing pending before", true, kListA, kListA, kListA},
-      {"restore cut off before newer entries", true, kListA, a + kListB, a + kListB},
-      {"restore after a cut-off backup", true, a + kListB, kListB, a + kListB},
-      {"parked entries after other pending ones", true, kListA, kListB.substr(0, 10) + kListA,
-       a + kListB.substr(0, 10) + kListA},
-      {"pending holds the parked list's last entry, then another", true, a + kListB,
-       kListB.substr(0, 10) + kListA, a + kListB.substr(0, 10) + kListB.substr(0, 10) + kListA},
+      {"backup", false, none, m(kListA), 1, m(kListA), none},
+      {"restore, nothing scheduled since", true, m(kListA), none, 1, none, m(kListA)},
+      {"restore: the parked type, its last byte dropped even when not zero", true,
+       RegValue{REG_BINARY, "ab"}, m(kListB), 1, none, RegValue{REG_BINARY, "a" + kListB}},
+      {"restore, nothing parked", true, none, m(kListA), 0, none, m(kListA)},
+      {"backup, nothing pending", false, m(kListB), none, 0, m(kListB), none},
+      {"second backup: the earlier parked entries in front", false, m(kListA), m(kListB), 1,
+       m(a + kListB), none},
+      {"restore, an empty parked value", true, m(""), m(kListB), 1, none, m(kListB)},
+      {"backup cut off, nothing parked before", false, m(kListA), m(kListA), 1, m(kListA), none},
+      {"backup cut off behind an earlier parked list", false, m(a + kListB), m(kListB), 1,
+       m(a + kListB), none},
+      {"backup after a cut-off restore", false, m(kListA), m(a + kListB), 1, m(a + kListB), none},
+      {"restore cut off, nothing pending before", true, m(kListA), m(kListA), 1, none, m(kListA)},
+      {"restore cut off before newer entries", true, m(kListA), m(a + kListB), 1, none,
+       m(a + kListB)},
+      {"restore after a cut-off backup", true, m(a + kListB), m(kListB), 1, none, m(a + kListB)},
+      {"parked entries after other pending ones", true, m(kListA), m(b + kListA), 1, none,
+       m(a + b + kListA)},
+      {"pending holds the parked list's last entry, then another", true, m(a + kListB),
+       m(b + kListA), 1, none, m(a + b + b + kListA)},
+      {"backup whose joined list would not read back", false, m(x40k), m(y40k), 0, m(x40k),
+       m(y40k)},
+      {"backup of a list over 64 KiB", false, m(kListA), m(y70k), 0, m(kListA), m(y70k)},
+      {"restore beside a pending list over 64 KiB", true, m(kListA), m(y70k), 1, none, m(a + y70k)},
+      {"backup of exactly 64 KiB", false, none, m(limit), 1, m(limit), none},
+      {"backup of one byte more", false, none, m(over), 0, none, m(over)},
+      {"restore of exactly 64 KiB", true, m(limit), none, 1, none, m(limit)},
+      {"restore of one byte more", true, m(over), none, 0, m(over), none},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
-    Put(kParkedRenames, MultiSz(row.parked));
-    Put(kPendingRenames, MultiSz(row.pending));
-    EXPECT_EQ(row.restore ? api().RestorePendingFileRename() : api().BackupPendingFileRename(), 1);
-    EXPECT_EQ(Get(row.restore ? kPendingRenames : kParkedRenames), MultiSz(row.result));
-    EXPECT_EQ(Get(row.restore ? kParkedRenames : kPendingRenames), std::nullopt);
+    Put(kParkedRenames, row.parked);
+    Put(kPendingRenames, row.pending);
+    EXPECT_EQ(row.restore ? api().RestorePendingFileRename() : api().BackupPendingFileRename(),
+              row.result);
+    EXPECT_EQ(Get(kParkedRenames), row.parkedAfter);
+    EXPECT_EQ(Get(kPendingRenames), row.pendingAfter);
   }
-}
-
-TEST_F(PendingRenames, BackupWhoseJoinedListWouldNotReadBackIsRefused) {
-  const RegValue parked = MultiSz(std::string(40000, 'x') + std::string(2, '\0'));
-  const RegValue pending = MultiSz(std::string(40000, 'y') + std::string(2, '\0'));
-  Put(kParkedRenames, parked);
-  Put(kPendingRenames, pending);
-  EXPECT_EQ(api().BackupPendingFileRename(), 0);
-  EXPECT_EQ(Get(kParkedRenames), parked);
-  EXPECT_EQ(Get(kPendingRenames), pending);
-}
-
-// Each list is read whole up to 65,536 bytes: at exactly that size it is
-// parked and merged back; one byte more and the call refuses, moving nothing.
-TEST_F(PendingRenames, ListsOfExactly64KiBMoveAndOneByteMoreDoNot) {
-  for (const size_t size : {size_t{0x10000}, size_t{0x10001}}) {
-    SCOPED_TRACE(size);
-    const int moved = size == 0x10000 ? 1 : 0;
-    const RegValue list = MultiSz(std::string(size - 2, 'x') + std::string(2, '\0'));
-    Put(kParkedRenames, std::nullopt);
-    Put(kPendingRenames, list);
-    EXPECT_EQ(api().BackupPendingFileRename(), moved);
-    EXPECT_EQ(Get(moved ? kParkedRenames : kPendingRenames), list);
-    Put(kParkedRenames, list);
-    Put(kPendingRenames, std::nullopt);
-    EXPECT_EQ(api().RestorePendingFileRename(), moved);
-    EXPECT_EQ(Get(moved ? kPendingRenames : kParkedRenames), list);
-  }
-}
-
-TEST_F(PendingRenames, LargePendingListIsMergedWhole) {
-  const RegValue big = MultiSz(std::string(70000, 'y') + std::string(2, '\0'));
-  Put(kParkedRenames, MultiSz(kListA));
-  Put(kPendingRenames, big);
-  EXPECT_EQ(api().BackupPendingFileRename(), 0);  // too large to park
-  EXPECT_EQ(api().RestorePendingFileRename(), 1);
-  EXPECT_EQ(Get(kPendingRenames), MultiSz(kListA.substr(0, kListA.size() - 1) + big.bytes));
-  EXPECT_EQ(Get(kParkedRenames), std::nullopt);
-}
-
-TEST_F(PendingRenames, EmptyParkedValueLeavesThePendingListAsItIs) {
-  Put(kParkedRenames, MultiSz(""));
-  Put(kPendingRenames, MultiSz(kListB));
-  EXPECT_EQ(api().RestorePendingFileRename(), 1);
-  EXPECT_EQ(Get(kPendingRenames), MultiSz(kListB));
-  EXPECT_EQ(Get(kParkedRenames), std::nullopt);
 }
 
 // Each failure leaves every entry in one of the two values, as the rules
@@ -225,6 +174,10 @@ TEST_F(PendingRenames, FailuresLoseNothingAndALaterCallFinishes) {
        none, a},
       {"backup whose deletion fails", false, none, a, "RegDeleteValueA", 0, ERROR_ACCESS_DENIED, 0,
        a, a},
+      {"restore when the key cannot be opened", true, a, b, "RegOpenKeyExA", 0, ERROR_ACCESS_DENIED,
+       0, a, b},
+      {"backup when the key cannot be opened", false, none, a, "RegOpenKeyExA", 0,
+       ERROR_ACCESS_DENIED, 0, none, a},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -247,16 +200,6 @@ TEST_F(PendingRenames, FailuresLoseNothingAndALaterCallFinishes) {
     EXPECT_EQ(Get(row.restore ? kPendingRenames : kParkedRenames), whole);
     EXPECT_EQ(Get(row.restore ? kParkedRenames : kPendingRenames), std::nullopt);
   }
-}
-
-TEST_F(PendingRenames, KeyThatCannotBeOpenedReturnsZero) {
-  Put(kPendingRenames, MultiSz(kListA));
-  Put(kParkedRenames, MultiSz(kListB));
-  hook().Fail("RegOpenKeyExA", 0, ERROR_ACCESS_DENIED);
-  EXPECT_EQ(api().BackupPendingFileRename(), 0);
-  EXPECT_EQ(api().RestorePendingFileRename(), 0);
-  EXPECT_EQ(Get(kPendingRenames), MultiSz(kListA));
-  EXPECT_EQ(Get(kParkedRenames), MultiSz(kListB));
 }
 
 }  // namespace

@@ -45,45 +45,39 @@ TEST_F(AutoPlay, RegisterAndUnregisterHandBackTheExactBytes) {
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kShell + "\\QuillmoorSampleTool2"));
 }
 
-TEST_F(AutoPlay, RegisterWithoutADefaultChangesNothing) {
-  Register("P");
-  EXPECT_EQ(Default(), std::nullopt);
-  EXPECT_EQ(Saved(), std::nullopt);
-}
-
-TEST_F(AutoPlay, RegisterOverAnotherHandlerSavesThatHandler) {
-  SetValue(HKEY_CLASSES_ROOT, kShell, "", Sz("OtherHandler"));
-  SetValue(HKEY_CLASSES_ROOT, kShell, "QmPrevious", Sz("older"));
-  Register("P");
-  EXPECT_EQ(Saved(), Sz("OtherHandler"));
-  EXPECT_EQ(Default(), Sz("QuillmoorP"));
-}
-
-TEST_F(AutoPlay, ComparisonIsCaseSensitive) {
-  SetValue(HKEY_CLASSES_ROOT, kShell, "", Sz("quillmoorp"));
-  SetValue(HKEY_CLASSES_ROOT, kShell, "QmPrevious", Sz("play"));
-  Unregister("P");  // another handler's: nothing restored, the saved verb goes
-  EXPECT_EQ(Default(), Sz("quillmoorp"));
-  EXPECT_EQ(Saved(), std::nullopt);
-
-  Register("P");  // saved and replaced
-  EXPECT_EQ(Saved(), Sz("quillmoorp"));
-  EXPECT_EQ(Default(), Sz("QuillmoorP"));
-}
-
-TEST_F(AutoPlay, UnregisterWhenHeldWithoutASavedVerbKeepsTheDefault) {
-  SetValue(HKEY_CLASSES_ROOT, kShell, "", Sz("QuillmoorP"));
-  CreateKey(HKEY_CLASSES_ROOT, kShell + "\\QuillmoorP");
-  Unregister("P");
-  EXPECT_EQ(Default(), Sz("QuillmoorP"));
-  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kShell + "\\QuillmoorP"));
-}
-
-TEST_F(AutoPlay, UnregisterWithoutADefaultRestoresTheSavedVerb) {
-  SetValue(HKEY_CLASSES_ROOT, kShell, "QmPrevious", {REG_BINARY, std::string("cdplay\0", 7)});
-  Unregister("P");
-  EXPECT_EQ(Default(), Sz("cdplay"));
-  EXPECT_EQ(Saved(), std::nullopt);
+// Each call from the values it finds: the comparison is case-sensitive, and
+// a default the product does not hold is never restored over.
+TEST_F(AutoPlay, EachCallLeavesTheValuesItsRulesGive) {
+  using Value = std::optional<RegValue>;
+  const Value none;
+  struct Row {
+    const char* what;
+    bool take;
+    Value defaultBefore, savedBefore, defaultAfter, savedAfter;
+  };
+  const Row rows[] = {
+      {"taking with no default", true, none, none, none, none},
+      {"taking over another handler", true, Sz("Other"), Sz("older"), Sz("QuillmoorP"),
+       Sz("Other")},
+      {"taking from a name that differs in case", true, Sz("quillmoorp"), Sz("play"),
+       Sz("QuillmoorP"), Sz("quillmoorp")},
+      {"handing back beside a name that differs in case", false, Sz("quillmoorp"), Sz("play"),
+       Sz("quillmoorp"), none},
+      {"handing back, held, nothing saved", false, Sz("QuillmoorP"), none, Sz("QuillmoorP"), none},
+      {"handing back, no default, a saved verb of any type", false, none,
+       RegValue{REG_BINARY, std::string("cdplay\0", 7)}, Sz("cdplay"), none},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    PutValue(HKEY_CLASSES_ROOT, kShell, "", row.defaultBefore);
+    PutValue(HKEY_CLASSES_ROOT, kShell, "QmPrevious", row.savedBefore);
+    CreateKey(HKEY_CLASSES_ROOT, kShell + "\\QuillmoorP");
+    row.take ? Register("P") : Unregister("P");
+    EXPECT_EQ(Default(), row.defaultAfter);
+    EXPECT_EQ(Saved(), row.savedAfter);
+    // The product's verb key goes with every hand-back, and only then.
+    EXPECT_EQ(KeyExists(HKEY_CLASSES_ROOT, kShell + "\\QuillmoorP"), row.take);
+  }
 }
 
 TEST_F(AutoPlay, MissingShellKeyDoesNothing) {
