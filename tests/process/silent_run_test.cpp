@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "library_test.h"
 #include "temp_dir.h"
@@ -80,8 +81,18 @@ TEST_F(SilentRun, EachEndingGivesItsResultAndText) {
 }
 
 TEST_F(SilentRun, StartsQuietlyAndBlocksOnTheProcess) {
+  PROCESS_INFORMATION started{};
+  hook().Replace("CreateProcessA", [&](const uint32_t* a) -> uint32_t {
+    const uint32_t ok = hook().CallReal("CreateProcessA", a);
+    started = *reinterpret_cast<const PROCESS_INFORMATION*>(a[9]);
+    return ok;
+  });
   char text[300];
   EXPECT_EQ(Run("7 200", text), 7u);
+  std::vector<uint32_t> closed;  // the thread's handle first, then the process's
+  for (const Call& call : hook().Calls("CloseHandle")) closed.push_back(call.args[0]);
+  EXPECT_EQ(closed, (std::vector<uint32_t>{reinterpret_cast<uintptr_t>(started.hThread),
+                                           reinterpret_cast<uintptr_t>(started.hProcess)}));
   const Call create = hook().Calls("CreateProcessA").at(0);
   EXPECT_EQ(create.args[0], 0u);  // no application name
   EXPECT_EQ(create.args[4], 0u);  // handles not inherited

@@ -75,6 +75,7 @@ TEST_F(Hive, SavingAMissingKeyCreatesItAndWritesTheFile) {
   const Call create = hook().Calls("RegCreateKeyExA").at(0);
   EXPECT_EQ(create.args[4], static_cast<uint32_t>(REG_OPTION_BACKUP_RESTORE));
   EXPECT_EQ(create.args[5], static_cast<uint32_t>(KEY_WRITE));
+  EXPECT_EQ(hook().Calls("RegSaveKeyA").at(0).args[2], 0u);  // the system's default security
 }
 
 TEST_F(Hive, ExistingFileIsNeverReplaced) {
@@ -110,6 +111,7 @@ TEST_F(Hive, PrivilegeIsSwitchedOnWithTheStatedRecordAndPutBack) {
   EXPECT_EQ(adjust[1].args[4], 0u);
   EXPECT_EQ(hook().Calls("OpenProcessToken").at(0).args[1],
             static_cast<uint32_t>(TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY));
+  EXPECT_EQ(hook().Calls("LookupPrivilegeValueA").at(0).args[0], 0u);  // on the local system
   const Call create = hook().Calls("RegCreateKeyExA").at(0);
   EXPECT_EQ(create.args[4], 0u);
   EXPECT_EQ(create.args[5], static_cast<uint32_t>(KEY_ALL_ACCESS));
