@@ -141,9 +141,7 @@ TEST_F(AccessAndLimits, EveryOpenAsksExactlyTheRightsItsOperationNeeds) {
        {"open " + sessionManager + " all"}},
       {"uninstall hook",
        [&] {
-         hook().Replace("GetCommandLineA", [&](const uint32_t*) {
-           return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(hostLine.c_str()));
-         });
+         hook().ReplaceCommandLine(hostLine);
          api().UninstInitialize(0, 0, 0);
        },
        {"open Quillmoor" + hostLine.substr(14) + " read", "open " + kShell + " all",
@@ -229,10 +227,7 @@ TEST_F(AccessAndLimits, ListEntriesOfExactly260BytesAreReadAnd261AreNot) {
   SetValue(HKEY_LOCAL_MACHINE, entry_ + "\\RefcountList", claim260, Dword(1));
   CreateKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor");
   SetValue(HKEY_LOCAL_MACHINE, entry_ + "\\Extensions", "." + sandbox_.Unique("ext"), Sz(""));
-  std::string line = "C:\\host.exe -f\"x\" -z" + product_;
-  hook().Replace("GetCommandLineA", [&](const uint32_t*) {
-    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(line.c_str()));
-  });
+  hook().ReplaceCommandLine("C:\\host.exe -f\"x\" -z" + product_);
   api().UninstInitialize(0, 0, 0);
   // What each walk offers, name bytes / data bytes: Extensions and Dependents
   // read 260 bytes of text, RefcountList 4 of bits.
@@ -414,9 +409,7 @@ TEST_F(AccessAndLimits, EachCallPassesTheFlagsAndCodePagesItsOperationNeeds) {
         {3, LANG_USER_DEFAULT}}},
       {"dependent's file: read access, shared for reading and writing, existing only",
        [&] {
-         hook().Replace("GetCommandLineA", [&](const uint32_t*) {
-           return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(host.c_str()));
-         });
+         hook().ReplaceCommandLine(host);
          api().UninstInitialize(0, 0, 0);
        },
        "CreateFileA",

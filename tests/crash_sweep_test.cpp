@@ -18,8 +18,6 @@
 namespace qmis_test {
 namespace {
 
-const std::string kSessionManager = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-
 struct Place {
   HKEY root;
   std::string path;

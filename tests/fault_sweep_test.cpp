@@ -19,7 +19,6 @@
 namespace qmis_test {
 namespace {
 
-const std::string kSessionManager = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 constexpr uint32_t kFailed = 0x80004005;
 
 struct Failure {
@@ -230,25 +229,22 @@ TEST_F(FaultSweep, ExtensionHandbackNeverLosesTheSavedType) {
 
 class RenameSweep : public FaultSweep {
  protected:
-  static void Put(const std::string& name, const std::optional<RegValue>& value) {
-    PutValue(HKEY_LOCAL_MACHINE, kSessionManager, name, value);
-  }
   // Every entry of both lists is still in one of the two values.
   static void ExpectNoEntryLost(const Caller& caller = Caller::current()) {
     QMIS_TEST_TRACE_CALLER(caller);
     std::string all;
-    for (const char* name : {"PendingFileRenameOperations", "PostponedFileRenameOperations"})
+    for (const std::string& name : {kPendingRenames, kParkedRenames})
       if (auto value = ReadValue(HKEY_LOCAL_MACHINE, kSessionManager, name)) all += value->bytes;
     for (const char* entry : {"C:\\old-a", "C:\\new-a", "C:\\old-b", "C:\\gone-b"})
       EXPECT_NE(all.find(entry), std::string::npos) << entry << " was lost";
   }
   void SetLists(bool parked) {
-    Put("PostponedFileRenameOperations",
-        parked ? std::optional<RegValue>(RegValue{
-                     REG_MULTI_SZ, std::string("\\??\\C:\\old-a\0\\??\\C:\\new-a\0\0", 29)})
-               : std::nullopt);
-    Put("PendingFileRenameOperations",
-        RegValue{REG_MULTI_SZ, std::string("\\??\\C:\\old-b\0\0\\??\\C:\\gone-b\0\0\0", 31)});
+    PutValue(HKEY_LOCAL_MACHINE, kSessionManager, kParkedRenames,
+             parked ? std::optional<RegValue>(RegValue{
+                          REG_MULTI_SZ, std::string("\\??\\C:\\old-a\0\\??\\C:\\new-a\0\0", 29)})
+                    : std::nullopt);
+    PutValue(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames,
+             RegValue{REG_MULTI_SZ, std::string("\\??\\C:\\old-b\0\0\\??\\C:\\gone-b\0\0\0", 31)});
   }
   SavedRenameLists lists_;
 };
@@ -347,9 +343,7 @@ TEST_F(FaultSweep, UninstallHookAlwaysReturnsZero) {
   Sweep({[&] {
            SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product + "\\Dependents", "d",
                     Sz(dir / "dep.txt"));
-           hook().Replace("GetCommandLineA", [&](const uint32_t*) {
-             return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(line.c_str()));
-           });
+           hook().ReplaceCommandLine(line);
          },
          [&] { return static_cast<uint32_t>(api().UninstInitialize(0, 0, 0)); },
          [&](uint32_t result, const std::string&) { EXPECT_EQ(result, 0u); }});

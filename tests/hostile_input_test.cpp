@@ -117,10 +117,7 @@ TEST_F(HostileInput, NullsAnywhereAndOverlongProductKeysReachNoSystemCall) {
   EXPECT_EQ(hook().Log().size(), 0u);
   // The uninstall hook with such a key reads the command line, and takes
   // only the AutoPlay hand-back, whose handler name still fits.
-  const std::string line = "\"C:\\host.exe\" -f\"x\" -z" + std::string(200, 'p');
-  hook().Replace("GetCommandLineA", [&](const uint32_t*) {
-    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(line.c_str()));
-  });
+  hook().ReplaceCommandLine("\"C:\\host.exe\" -f\"x\" -z" + std::string(200, 'p'));
   EXPECT_EQ(api().UninstInitialize(0, 0, 0), 0);
   const std::vector<Call> opens = hook().Calls("RegOpenKeyExA");
   ASSERT_FALSE(opens.empty());

@@ -108,10 +108,7 @@ TEST_F(ModuleFrame, ExportDirectoryHoldsExactlyTheTwentyThreeNames) {
 TEST_F(ModuleFrame, EveryExportRemovesFourBytesPerArgument) {
   // A command line without markers keeps the uninstall hook from naming a
   // real product.
-  static char commandLine[] = "C:\\stack-check.exe";
-  hook().Replace("GetCommandLineA", [](const uint32_t*) {
-    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(commandLine));
-  });
+  hook().ReplaceCommandLine("C:\\stack-check.exe");
   const uint32_t args[3] = {0, 0, 0};  // null pointers are refused before any work
   for (const ExportInfo& info : kExportTable) {
     void* function = library().Find(info.name);

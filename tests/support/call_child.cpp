@@ -55,10 +55,7 @@ uint32_t Call(const qmis_test::Exports& api, const std::string& call, char** a, 
   if (call == "backup") return api.BackupPendingFileRename();
   if (call == "restore") return api.RestorePendingFileRename();
   if (call == "uninstall") {
-    const std::string line = a[0];
-    hook.Replace("GetCommandLineA", [&line](const uint32_t*) {
-      return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(line.c_str()));
-    });
+    hook.ReplaceCommandLine(a[0]);
     return api.UninstInitialize(0, 0, 0);
   }
   std::fprintf(stderr, "unknown call %s\n", call.c_str());

@@ -235,6 +235,13 @@ void ImportHook::Replace(const std::string& function, Replacement replacement, i
   rules_[IdOf(function)] = rule;
 }
 
+void ImportHook::ReplaceCommandLine(std::string line) {
+  commandLine_ = std::move(line);
+  Replace("GetCommandLineA", [this](const uint32_t*) {
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(commandLine_.c_str()));
+  });
+}
+
 void ImportHook::ClearRules() {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   rules_.clear();

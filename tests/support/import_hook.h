@@ -72,6 +72,9 @@ class ImportHook {
   void Fail(const std::string& function, int nth, uint32_t result, DWORD lastError = 0);
   // The nth call from now (every call when nth is 0) runs `replacement`.
   void Replace(const std::string& function, Replacement replacement, int nth = 0);
+  // Every call of GetCommandLineA from now returns `line`, as the host
+  // process's own command line.
+  void ReplaceCommandLine(std::string line);
   // Drops every failure and replacement; counting and tracking go on.
   void ClearRules();
 
@@ -114,6 +117,7 @@ class ImportHook {
   std::vector<Call> log_;
   std::map<size_t, Rule> rules_;
   std::multimap<std::pair<std::string, uintptr_t>, int> live_;
+  std::string commandLine_;
 };
 
 }  // namespace qmis_test

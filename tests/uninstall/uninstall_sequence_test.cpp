@@ -230,10 +230,7 @@ TEST_F(Dependents, FilePresence) {
 class UninstallHook : public LibraryTest {
  protected:
   int Initialize(const std::string& commandLine) {
-    line_ = commandLine;
-    hook().Replace("GetCommandLineA", [this](const uint32_t*) {
-      return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(line_.c_str()));
-    });
+    hook().ReplaceCommandLine(commandLine);
     return api().UninstInitialize(0, 0, 0);
   }
   std::vector<std::string> OpenedPaths() {
@@ -241,7 +238,6 @@ class UninstallHook : public LibraryTest {
     for (const Call& call : hook().Calls("RegOpenKeyExA")) paths.push_back(call.strings[1]);
     return paths;
   }
-  std::string line_;
 };
 
 // The steps run in their order: extensions, AutoPlay, claims, dependents.
