@@ -80,6 +80,24 @@ TEST_F(AutoPlay, EachCallLeavesTheValuesItsRulesGive) {
   }
 }
 
+// Text stored without its zero comes back without one on Windows (Wine adds
+// it): the default is still read whole, and nothing after it.
+TEST_F(AutoPlay, DefaultReadWithoutItsZeroIsSavedWhole) {
+  SetValue(HKEY_CLASSES_ROOT, kShell, "", Sz("play"));
+  SetValue(HKEY_CLASSES_ROOT, kShell, "QmPrevious", {REG_SZ, "play"});
+  const auto whole = Saved();
+  hook().Replace("RegQueryValueExA", [this](const uint32_t* a) -> uint32_t {
+    const uint32_t status = hook().CallReal("RegQueryValueExA", a);
+    auto* size = reinterpret_cast<DWORD*>(a[5]);
+    if (status == ERROR_SUCCESS && a[4] != 0 && *size > 0)
+      reinterpret_cast<char*>(a[4])[--*size] = 'X';
+    return status;
+  });
+  Register("P");
+  hook().ClearRules();
+  EXPECT_EQ(Saved(), whole);
+}
+
 TEST_F(AutoPlay, MissingShellKeyDoesNothing) {
   DeleteTree(HKEY_CLASSES_ROOT, "AudioCD");
   Register("P");
