@@ -100,6 +100,9 @@ TEST_F(PendingRenames, EachCallLeavesTheListsItsRulesGive) {
   auto filled = [](size_t size, char c) { return std::string(size - 2, c) + std::string(2, '\0'); };
   const std::string a = kListA.substr(0, kListA.size() - 1), b = kListB.substr(0, 10);
   const std::string limit = filled(0x10000, 'x'), over = filled(0x10001, 'x');
+  // 64 KiB joined, and one byte more.
+  const std::string x32k = filled(32768, 'x'), y32k = filled(32769, 'y'),
+                    y32k1 = filled(32770, 'y');
   const std::string x40k = filled(40002, 'x'), y40k = filled(40002, 'y'), y70k = filled(70002, 'y');
   struct Row {
     const char* what;
@@ -132,6 +135,9 @@ TEST_F(PendingRenames, EachCallLeavesTheListsItsRulesGive) {
        m(b + kListA), 1, none, m(a + b + b + kListA)},
       {"backup whose joined list would not read back", false, m(x40k), m(y40k), 0, m(x40k),
        m(y40k)},
+      {"second backup joining to exactly 64 KiB", false, m(x32k), m(y32k), 1,
+       m(x32k.substr(0, 32767) + y32k), none},
+      {"second backup joining to one byte more", false, m(x32k), m(y32k1), 0, m(x32k), m(y32k1)},
       {"backup of a list over 64 KiB", false, m(kListA), m(y70k), 0, m(kListA), m(y70k)},
       {"restore beside a pending list over 64 KiB", true, m(kListA), m(y70k), 1, none, m(a + y70k)},
       {"backup of exactly 64 KiB", false, none, m(limit), 1, m(limit), none},
