@@ -200,6 +200,12 @@ int ImportHook::Count(const std::string& function) const {
 }
 
 std::vector<Call> ImportHook::Calls(const std::string& function) const {
+  // A function the module does not import is never seen: a check on its
+  // calls could not fail.
+  if (!Intercepts(function)) {
+    std::fprintf(stderr, "import hook: the module does not import %s\n", function.c_str());
+    std::abort();
+  }
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   std::vector<Call> calls;
   for (const Call& call : log_) {
