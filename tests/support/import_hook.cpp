@@ -324,8 +324,6 @@ void ImportHook::Track(size_t id, const uint32_t* a, uint32_t r) {
       if (r != invalid) Open("file handle", r);
       break;
     case kFindFirstFileA:
-      if (r != invalid) Open("file search", r);
-      break;
     case kFindFirstFileW:
       if (r != invalid) Open("file search", r);
       break;
@@ -346,8 +344,6 @@ void ImportHook::Track(size_t id, const uint32_t* a, uint32_t r) {
       }
       break;
     case kCreateMutexA:
-      if (r != 0) Open("mutex handle", r);
-      break;
     case kOpenMutexA:
       if (r != 0) Open("mutex handle", r);
       break;

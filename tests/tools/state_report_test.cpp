@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 
 #include "library_test.h"
@@ -67,30 +68,28 @@ TEST_F(Inspector, ConsistentProductIsReportedWholeAndNothingChanges) {
               HasSubstr(wow64 ? "\"registryView\":\"wow64\"" : "\"registryView\":\"32-bit\""));
 }
 
-TEST_F(Inspector, BitsNoProductClaimsAreFlagged) {
-  Claim(1);
-  SetValue(HKEY_LOCAL_MACHINE, kMaker + "\\" + shared_, "Refcount", Dword(3));
-  const ProgramRun run = InspectProduct();
-  EXPECT_EQ(run.exitCode, 1u);
-  EXPECT_THAT(run.output, HasSubstr("bits 0x2 are claimed by no product"));
-}
-
-TEST_F(Inspector, ClaimOnAKeyThatIsGoneIsFlagged) {
-  Claim(1);
-  DeleteTree(HKEY_LOCAL_MACHINE, kMaker + "\\" + shared_);
-  const ProgramRun run = InspectProduct("--json");
-  EXPECT_EQ(run.exitCode, 1u);
-  EXPECT_THAT(run.output, HasSubstr("claims shared key " + shared_ + ", which is gone"));
-  EXPECT_THAT(run.output, HasSubstr("\"consistent\":false"));
-}
-
-TEST_F(Inspector, RefcountOfTheWrongTypeOrSizeIsFlagged) {
-  Claim(1);
-  SetValue(HKEY_LOCAL_MACHINE, kMaker + "\\" + shared_, "Refcount",
-           {REG_BINARY, std::string(8, '\1')});
-  const ProgramRun run = InspectProduct();
-  EXPECT_EQ(run.exitCode, 1u);
-  EXPECT_THAT(run.output, HasSubstr("Refcount has type 3 and 8 bytes"));
+// Each inconsistency is flagged, in text and JSON, with exit code 1.
+TEST_F(Inspector, EachInconsistencyIsFlagged) {
+  const std::string mask = kMaker + "\\" + shared_;
+  const std::pair<std::function<void()>, std::string> rows[] = {
+      {[&] { SetValue(HKEY_LOCAL_MACHINE, mask, "Refcount", Dword(3)); },
+       "bits 0x2 are claimed by no product"},
+      {[&] { DeleteTree(HKEY_LOCAL_MACHINE, mask); },
+       "claims shared key " + shared_ + ", which is gone"},
+      {[&] {
+         SetValue(HKEY_LOCAL_MACHINE, mask, "Refcount", {REG_BINARY, std::string(8, '\1')});
+       },
+       "Refcount has type 3 and 8 bytes"},
+  };
+  for (const auto& [change, flagged] : rows) {
+    SCOPED_TRACE(flagged);
+    Claim(1);
+    change();
+    const ProgramRun run = InspectProduct(), json = InspectProduct("--json");
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_THAT(run.output, HasSubstr(flagged));
+    EXPECT_THAT(json.output, HasSubstr("\"consistent\":false"));
+  }
 }
 
 TEST_F(Inspector, ExtensionsAutoPlayAndRenamesAreDecoded) {
