@@ -71,32 +71,37 @@ TEST_F(SharedKeys, PathOfTwoKeysReleasesOnlyTheLast) {
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Shared(x)));
 }
 
-TEST_F(SharedKeys, ExistingKeyWithoutRefcountGetsTheBits) {
-  const std::string p = NewProduct("P"), k = NewSharedKey("K");
-  SetValue(HKEY_LOCAL_MACHINE, Shared(k), "other", Sz("x"));
-  EXPECT_EQ(Claim(p, k, 8), 1);
-  EXPECT_EQ(Mask(k), Dword(8));
-}
-
-TEST_F(SharedKeys, RefcountOfAnotherTypeFailsTheClaimAndIsLeftAlone) {
-  const std::string p = NewProduct("P"), k = NewSharedKey("K");
+// A claim over whatever mask the key holds, then the release: the entry is
+// written first in every case, and the whole list goes at the release.
+TEST_F(SharedKeys, EachClaimOverTheMaskFoundAndItsRelease) {
   const RegValue binary{REG_BINARY, std::string("\x01\x00\x00\x00", 4)};
-  SetValue(HKEY_LOCAL_MACHINE, Shared(k), "Refcount", binary);
-  EXPECT_EQ(Claim(p, k, 2), 0);
-  EXPECT_EQ(Mask(k), binary);
-  EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, ClaimList(p), k), Dword(2));  // entry written first
-
-  // At release the key survives, while the whole list goes.
-  EXPECT_EQ(Release(p), 0);
-  EXPECT_EQ(Mask(k), binary);
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ClaimList(p)));
-}
-
-TEST_F(SharedKeys, RefcountLongerThanFourBytesIsOverwrittenByTheClaim) {
-  const std::string p = NewProduct("P"), k = NewSharedKey("K");
-  SetValue(HKEY_LOCAL_MACHINE, Shared(k), "Refcount", {REG_BINARY, std::string(8, '\x7f')});
-  EXPECT_EQ(Claim(p, k, 2), 1);
-  EXPECT_EQ(Mask(k), Dword(2));
+  struct Row {
+    const char* what;
+    std::optional<RegValue> before;  // beside another value
+    DWORD bits;
+    int result;
+    RegValue after;
+    bool keyStays;  // after the release
+  };
+  const Row rows[] = {
+      {"no mask yet", std::nullopt, 8, 1, Dword(8), false},
+      {"a mask of another type is left alone", binary, 2, 0, binary, true},
+      {"a mask longer than four bytes is written over",
+       RegValue{REG_BINARY, std::string(8, '\x7f')}, 2, 1, Dword(2), false},
+      {"a zero claim on no mask: the key goes all the same", std::nullopt, 0, 1, Dword(0), false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::string p = NewProduct("P"), k = NewSharedKey("K");
+    SetValue(HKEY_LOCAL_MACHINE, Shared(k), "other", Sz("x"));
+    PutValue(HKEY_LOCAL_MACHINE, Shared(k), "Refcount", row.before);
+    EXPECT_EQ(Claim(p, k, row.bits), row.result);
+    EXPECT_EQ(Mask(k), row.after);
+    EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, ClaimList(p), k), Dword(row.bits));
+    EXPECT_EQ(Release(p), 0);
+    EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, Shared(k)), row.keyStays);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ClaimList(p)));
+  }
 }
 
 TEST_F(SharedKeys, MissingOrMalformedRefcountKeepsTheKeyAtRelease) {
@@ -110,14 +115,6 @@ TEST_F(SharedKeys, MissingOrMalformedRefcountKeepsTheKeyAtRelease) {
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Shared(missing)));
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Shared(wide)));
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ClaimList(p)));
-}
-
-TEST_F(SharedKeys, ZeroMaskOnAZeroRefcountDeletesTheKey) {
-  const std::string p = NewProduct("P"), k = NewSharedKey("K");
-  EXPECT_EQ(Claim(p, k, 0), 1);
-  EXPECT_EQ(Mask(k), Dword(0));
-  EXPECT_EQ(Release(p), 0);
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Shared(k)));
 }
 
 TEST_F(SharedKeys, ProductThatNeverClaimedChangesNothing) {
