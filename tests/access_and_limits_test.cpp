@@ -1,6 +1,6 @@
-// Exact contracts the other suites only brush: the rights each registry open
-// asks for, the 260-byte limits of every text value and list entry read,
-// and the byte counts written back.
+// Each operation's call pattern, from the hook's record of a clean call: the
+// rights and options of every open, its steps in their order, the flags,
+// code pages and capacities it passes, and each limit exactly and one past.
 #include <gmock/gmock.h>
 
 #include <algorithm>
@@ -59,14 +59,10 @@ class AccessAndLimits : public LibraryTest {
     std::sort(opens.begin(), opens.end());
     return opens;
   }
-  bool Opened(const std::string& path) {
-    for (const Call& call : hook().Calls("RegOpenKeyExA"))
-      if (call.strings[1] == path) return true;
-    return false;
-  }
-  bool FileLookedAt(const std::string& path) {
-    for (const Call& call : hook().Calls("CreateFileA"))
-      if (call.strings[0] == path) return true;
+  // Whether `function` was given `text` as its string argument `index`.
+  bool Given(const char* function, size_t index, const std::string& text) {
+    for (const Call& call : hook().Calls(function))
+      if (call.strings[index] == text) return true;
     return false;
   }
   void HandBack(std::string extension) {
@@ -96,7 +92,6 @@ TEST_F(AccessAndLimits, EveryOpenAsksExactlyTheRightsItsOperationNeeds) {
   SetValue(HKEY_LOCAL_MACHINE, swept + "\\a-full", "v", Dword(1));
   TempDir dir;
   std::string hive = dir / "hive", sweptArg = swept, sharedArg = shared;
-  const std::string sessionManager = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
   std::string hostLine = "C:\\host.exe -zNone" + product_;
 
   struct Case {
@@ -135,10 +130,10 @@ TEST_F(AccessAndLimits, EveryOpenAsksExactlyTheRightsItsOperationNeeds) {
        {"create " + swept + " all"}},
       {"park renames",
        [&] { api().BackupPendingFileRename(); },
-       {"open " + sessionManager + " all"}},
+       {"open " + kSessionManager + " all"}},
       {"merge renames",
        [&] { api().RestorePendingFileRename(); },
-       {"open " + sessionManager + " all"}},
+       {"open " + kSessionManager + " all"}},
       {"uninstall hook",
        [&] {
          hook().ReplaceCommandLine(hostLine);
@@ -235,12 +230,12 @@ TEST_F(AccessAndLimits, ListEntriesOfExactly260BytesAreReadAnd261AreNot) {
   for (const Call& call : hook().Calls("RegEnumValueA"))
     capacities.insert(std::to_string(call.counts[3]) + "/" + std::to_string(call.counts[7]));
   EXPECT_EQ(capacities, (std::set<std::string>{"260/260", "260/4"}));
-  EXPECT_TRUE(FileLookedAt(file259));
-  EXPECT_FALSE(FileLookedAt(file260));
-  EXPECT_TRUE(FileLookedAt(dir / "a"));
-  EXPECT_FALSE(FileLookedAt(dir / "b"));
-  EXPECT_TRUE(Opened(claim259));
-  EXPECT_FALSE(Opened(claim260));
+  EXPECT_TRUE(Given("CreateFileA", 0, file259));
+  EXPECT_FALSE(Given("CreateFileA", 0, file260));
+  EXPECT_TRUE(Given("CreateFileA", 0, dir / "a"));
+  EXPECT_FALSE(Given("CreateFileA", 0, dir / "b"));
+  EXPECT_TRUE(Given("RegOpenKeyExA", 1, claim259));
+  EXPECT_FALSE(Given("RegOpenKeyExA", 1, claim260));
 }
 
 // "QmPrevious" keeps the byte count read, zero or no zero; the handback
