@@ -15,6 +15,7 @@
 
 #include "companion.h"
 #include "qmis.h"
+#include "qmis/handles.h"
 
 namespace {
 
@@ -64,75 +65,59 @@ void Compare(const char* what, int rounds, const std::function<void()>& prepare,
 
 const char kMaker[] = "SOFTWARE\\Quillmoor";
 const char kProduct[] = "QMIS Bench";
+const std::string kClaimList =
+    std::string("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") + kProduct +
+    "\\RefcountList";
 
-// Builds `breadth` keys under each of `depth` levels below root\path.
+// `path` below `parent`, created when missing, opened with full access.
+qmis::UniqueKey CreateKey(HKEY parent, const std::string& path) {
+  qmis::UniqueKey key;
+  RegCreateKeyExA(parent, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
+  return key;
+}
+
+qmis::UniqueKey OpenKey(HKEY parent, const char* path) {
+  qmis::UniqueKey key;
+  RegOpenKeyExA(parent, path, 0, KEY_ALL_ACCESS, key.put());
+  return key;
+}
+
+void SetMask(HKEY key, const char* name, DWORD mask) {
+  RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&mask), sizeof mask);
+}
+
+// Builds `breadth` keys with `perChild` keys each below HKLM\path, and a
+// chain of `chain` keys.
 void BuildTree(const std::string& path, int breadth, int perChild, int chain) {
-  HKEY root = nullptr;
-  RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &root,
-                  nullptr);
+  const qmis::UniqueKey root = CreateKey(HKEY_LOCAL_MACHINE, path);
   for (int i = 0; i < breadth; ++i) {
-    HKEY child = nullptr;
-    RegCreateKeyExA(root, ("k" + std::to_string(i)).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                    &child, nullptr);
-    for (int j = 0; j < perChild; ++j) {
-      HKEY grandchild = nullptr;
-      RegCreateKeyExA(child, ("g" + std::to_string(j)).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                      nullptr, &grandchild, nullptr);
-      RegCloseKey(grandchild);
-    }
-    RegCloseKey(child);
+    const qmis::UniqueKey child = CreateKey(root.get(), "k" + std::to_string(i));
+    for (int j = 0; j < perChild; ++j) CreateKey(child.get(), "g" + std::to_string(j));
   }
-  HKEY level = root;
-  for (int i = 0; i < chain; ++i) {
-    HKEY next = nullptr;
-    RegCreateKeyExA(level, "c", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &next, nullptr);
-    if (level != root) RegCloseKey(level);
-    level = next;
-  }
-  if (level != root) RegCloseKey(level);
-  RegCloseKey(root);
+  qmis::UniqueKey level;
+  for (int i = 0; i < chain; ++i) level = CreateKey(i == 0 ? root.get() : level.get(), "c");
 }
 
 void ClaimBench(const char* name) {
-  const std::string list =
-      std::string("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") + kProduct +
-      "\\RefcountList";
-  HKEY key = nullptr;
-  const DWORD bits = 1;
-  RegCreateKeyExA(HKEY_LOCAL_MACHINE, list.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                  nullptr);
-  RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&bits), 4);
-  RegCloseKey(key);
-  RegCreateKeyExA(HKEY_LOCAL_MACHINE, (std::string(kMaker) + "\\" + name).c_str(), 0, nullptr, 0,
-                  KEY_ALL_ACCESS, nullptr, &key, nullptr);
-  RegSetValueExA(key, "Refcount", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&bits), 4);
-  RegCloseKey(key);
+  SetMask(CreateKey(HKEY_LOCAL_MACHINE, kClaimList).get(), name, 1);
+  SetMask(CreateKey(HKEY_LOCAL_MACHINE, std::string(kMaker) + "\\" + name).get(), "Refcount", 1);
 }
 
 // A claim and its release by hand, with the registry calls the library
 // makes and no lock: the claim-list entry, the mask read and ORed, then the
 // mask read again, cleared and the key and the list deleted.
 void UnguardedClaimAndRelease(const char* name) {
-  const std::string product =
-      std::string("SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\") + kProduct;
   const std::string shared = std::string(kMaker) + "\\" + name;
   const DWORD bits = 1;
-  HKEY key = nullptr;
-  RegCreateKeyExA(HKEY_LOCAL_MACHINE, (product + "\\RefcountList").c_str(), 0, nullptr, 0,
-                  KEY_ALL_ACCESS, nullptr, &key, nullptr);
-  RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&bits), 4);
-  RegCloseKey(key);
+  SetMask(CreateKey(HKEY_LOCAL_MACHINE, kClaimList).get(), name, bits);
   for (int pass = 0; pass < 2; ++pass) {
-    RegCreateKeyExA(HKEY_LOCAL_MACHINE, shared.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                    &key, nullptr);
+    const qmis::UniqueKey key = CreateKey(HKEY_LOCAL_MACHINE, shared);
     DWORD mask = 0, size = sizeof mask, type = 0;
-    RegQueryValueExA(key, "Refcount", nullptr, &type, reinterpret_cast<BYTE*>(&mask), &size);
-    mask = pass == 0 ? mask | bits : mask & ~bits;
-    RegSetValueExA(key, "Refcount", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&mask), 4);
-    RegCloseKey(key);
+    RegQueryValueExA(key.get(), "Refcount", nullptr, &type, reinterpret_cast<BYTE*>(&mask), &size);
+    SetMask(key.get(), "Refcount", pass == 0 ? mask | bits : mask & ~bits);
   }
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, shared.c_str());
-  RegDeleteKeyA(HKEY_LOCAL_MACHINE, (product + "\\RefcountList").c_str());
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, kClaimList.c_str());
 }
 
 // The minimal sweep: the same rising-index walk, one value probe per key,
@@ -144,43 +129,34 @@ bool HoldsValueBelow(HKEY key) {
     return true;
   for (DWORD i = 0;; ++i) {
     if (RegEnumKeyA(key, i, name, MAX_PATH) != ERROR_SUCCESS) return false;
-    HKEY sub = nullptr;
-    if (RegOpenKeyExA(key, name, 0, KEY_ALL_ACCESS, &sub) != ERROR_SUCCESS) return true;
-    const bool holds = HoldsValueBelow(sub);
-    RegCloseKey(sub);
-    if (holds) return true;
+    const qmis::UniqueKey sub = OpenKey(key, name);
+    if (!sub || HoldsValueBelow(sub.get())) return true;
   }
 }
 
 void ReferenceSweep(const std::string& path) {
-  HKEY key = nullptr;
-  RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_ALL_ACCESS, &key);
+  const qmis::UniqueKey key = OpenKey(HKEY_LOCAL_MACHINE, path.c_str());
   char name[MAX_PATH];
-  for (DWORD i = 0; RegEnumKeyA(key, i, name, MAX_PATH) == ERROR_SUCCESS; ++i) {
-    HKEY sub = nullptr;
+  for (DWORD i = 0; RegEnumKeyA(key.get(), i, name, MAX_PATH) == ERROR_SUCCESS; ++i) {
     bool holds = true;
-    if (RegOpenKeyExA(key, name, 0, KEY_ALL_ACCESS, &sub) == ERROR_SUCCESS) {
-      holds = HoldsValueBelow(sub);
-      RegCloseKey(sub);
-    }
-    if (!holds) RegDeleteTreeA(key, name), RegDeleteKeyA(key, name);
+    if (const qmis::UniqueKey sub = OpenKey(key.get(), name)) holds = HoldsValueBelow(sub.get());
+    if (!holds) RegDeleteTreeA(key.get(), name), RegDeleteKeyA(key.get(), name);
   }
-  RegCloseKey(key);
 }
 
 DWORD ReferenceSize(const std::string& dir) {
   WIN32_FIND_DATAA entry;
-  HANDLE search = FindFirstFileExA((dir + "\\*").c_str(), FindExInfoBasic, &entry,
-                                   FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
-  if (search == INVALID_HANDLE_VALUE) return 0;
+  const qmis::UniqueFind search(FindFirstFileExA((dir + "\\*").c_str(), FindExInfoBasic, &entry,
+                                                 FindExSearchNameMatch, nullptr,
+                                                 FIND_FIRST_EX_LARGE_FETCH));
+  if (!search) return 0;
   DWORD total = 0;
   do {
     if (entry.cFileName[0] == '.') continue;
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
       total += ReferenceSize(dir + "\\" + entry.cFileName);
     total += entry.nFileSizeLow;
-  } while (FindNextFileA(search, &entry));
-  FindClose(search);
+  } while (FindNextFileA(search.get(), &entry));
   return total;
 }
 
@@ -199,8 +175,9 @@ double ProcessCpuSeconds() {
 int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::max(5, std::atoi(argv[1])) : 5;
   if (argc > 2) g_only = argv[2];
-  g_library = LoadLibraryA((ProgramFolder() + "QMIS.dll").c_str());
-  if (g_library == nullptr) return 1;
+  const qmis::UniqueModule library(LoadLibraryA((ProgramFolder() + "QMIS.dll").c_str()));
+  if (!library) return 1;
+  g_library = library.get();
   auto release = Export("QMSetup_RemoveRefcountedKeys", &QMSetup_RemoveRefcountedKeys);
   auto sweep = Export("QmUninstall_KeyClean", &QmUninstall_KeyClean);
   auto size = Export("QMSetup_GetCopyFileSize", &QMSetup_GetCopyFileSize);
@@ -227,11 +204,9 @@ int main(int argc, char** argv) {
           release(product.data());
         },
         [&] {
-          HKEY maker = nullptr;
-          RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMaker, 0, KEY_ALL_ACCESS, &maker);
-          RegDeleteTreeA(maker, name.c_str());
-          RegDeleteKeyA(maker, name.c_str());
-          RegCloseKey(maker);
+          const qmis::UniqueKey maker = OpenKey(HKEY_LOCAL_MACHINE, kMaker);
+          RegDeleteTreeA(maker.get(), name.c_str());
+          RegDeleteKeyA(maker.get(), name.c_str());
         });
   }
 
@@ -275,11 +250,11 @@ int main(int argc, char** argv) {
     const std::string dir = tree + "\\d" + std::to_string(d);
     CreateDirectoryA(dir.c_str(), nullptr);
     for (int f = 0; f < 100; ++f) {
-      HANDLE file = CreateFileA((dir + "\\f" + std::to_string(f)).c_str(), GENERIC_WRITE, 0,
-                                nullptr, CREATE_ALWAYS, 0, nullptr);
+      const qmis::UniqueFile file(CreateFileA((dir + "\\f" + std::to_string(f)).c_str(),
+                                              GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
+                                              nullptr));
       DWORD written = 0;
-      WriteFile(file, "0123456789", 1 + f % 10, &written, nullptr);
-      CloseHandle(file);
+      WriteFile(file.get(), "0123456789", 1 + f % 10, &written, nullptr);
     }
   }
   DWORD libraryTotal = 0, referenceTotal = 0;

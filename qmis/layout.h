@@ -5,19 +5,21 @@
 namespace qmis {
 
 // A product's uninstall key and the lists below it; %s is the product key.
-inline constexpr char kUninstallKeyFormat[] =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s";
-inline constexpr char kClaimListFormat[] =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s\\RefcountList";
-inline constexpr char kExtensionsFormat[] =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s\\Extensions";
-inline constexpr char kDependentsFormat[] =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s\\Dependents";
-inline constexpr char kClaimListName[] = "RefcountList";
+#define QMIS_UNINSTALL_KEY "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\%s"
+#define QMIS_CLAIM_LIST_NAME "RefcountList"
+inline constexpr char kUninstallKeyFormat[] = QMIS_UNINSTALL_KEY;
+inline constexpr char kClaimListFormat[] = QMIS_UNINSTALL_KEY "\\" QMIS_CLAIM_LIST_NAME;
+inline constexpr char kExtensionsFormat[] = QMIS_UNINSTALL_KEY "\\Extensions";
+inline constexpr char kDependentsFormat[] = QMIS_UNINSTALL_KEY "\\Dependents";
+inline constexpr char kClaimListName[] = QMIS_CLAIM_LIST_NAME;
+#undef QMIS_CLAIM_LIST_NAME
+#undef QMIS_UNINSTALL_KEY
 
 // Shared keys and their claim masks; %s is the shared key name.
-inline constexpr char kMakerRoot[] = "SOFTWARE\\Quillmoor";
-inline constexpr char kSharedKeyFormat[] = "SOFTWARE\\Quillmoor\\%s";
+#define QMIS_MAKER_ROOT "SOFTWARE\\Quillmoor"
+inline constexpr char kMakerRoot[] = QMIS_MAKER_ROOT;
+inline constexpr char kSharedKeyFormat[] = QMIS_MAKER_ROOT "\\%s";
+#undef QMIS_MAKER_ROOT
 inline constexpr char kClaimMaskValue[] = "Refcount";
 
 // Shell keys under HKEY_CLASSES_ROOT, and the earlier default saved beside
@@ -35,7 +37,9 @@ inline constexpr char kPendingRenamesValue[] = "PendingFileRenameOperations";
 inline constexpr char kParkedRenamesValue[] = "PostponedFileRenameOperations";
 
 // A dependent's uninstall: the uninstaller path, then the dependent's file.
-inline constexpr char kDependentCommandFormat[] = "%s -y -f\"%s\"";
-inline constexpr char kQuotedDependentCommandFormat[] = "\"%s\" -y -f\"%s\"";
+#define QMIS_DEPENDENT_OPTIONS " -y -f\"%s\""
+inline constexpr char kDependentCommandFormat[] = "%s" QMIS_DEPENDENT_OPTIONS;
+inline constexpr char kQuotedDependentCommandFormat[] = "\"%s\"" QMIS_DEPENDENT_OPTIONS;
+#undef QMIS_DEPENDENT_OPTIONS
 
 }  // namespace qmis

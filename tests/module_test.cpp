@@ -53,18 +53,11 @@ std::set<std::string> ImportedDlls(HMODULE module) {
 // The release's stripped copy, build/release/QMIS.dll.
 std::string ShippedDllPath() { return ProgramFolder() + "..\\release\\QMIS.dll"; }
 
-// The shipped DLL mapped as an image that is not run.
-struct ShippedImage {
-  ShippedImage()
-      : handle(LoadLibraryExA(ShippedDllPath().c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE)) {}
-  ~ShippedImage() {
-    if (handle) FreeLibrary(handle);
-  }
-  HMODULE base() const {
-    return reinterpret_cast<HMODULE>(reinterpret_cast<uintptr_t>(handle) & ~uintptr_t{3});
-  }
-  HMODULE handle;
-};
+// The base of an image mapped as a resource: its handle without the low
+// bits that mark it so.
+HMODULE ImageBase(const qmis::UniqueModule& image) {
+  return reinterpret_cast<HMODULE>(reinterpret_cast<uintptr_t>(image.get()) & ~uintptr_t{3});
+}
 
 using ModuleFrame = LibraryTest;
 
@@ -90,10 +83,12 @@ void ExpectHardened(HMODULE module, const Caller& caller = Caller::current()) {
 
 TEST_F(ModuleFrame, HeaderIsHardenedAndImportsOnlySystemDlls) {
   ExpectHardened(library().module());
-  const ShippedImage shipped;
-  ASSERT_NE(shipped.handle, nullptr);
+  // The shipped DLL mapped as an image that is not run.
+  const qmis::UniqueModule shipped(
+      LoadLibraryExA(ShippedDllPath().c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+  ASSERT_TRUE(shipped);
   SCOPED_TRACE("the release's stripped copy");
-  ExpectHardened(shipped.base());
+  ExpectHardened(ImageBase(shipped));
 }
 
 TEST_F(ModuleFrame, ExportDirectoryHoldsExactlyTheTwentyThreeNames) {

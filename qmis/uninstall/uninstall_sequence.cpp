@@ -41,8 +41,8 @@ const char* DependentCommandFormat(const char* uninstallerPath) {
 void UninstallProduct(const char* commandLine) {
   PathBuffer uninstallerPath;
   PathBuffer productKey;
-  // A part that is missing or too long is left empty, and each step refuses
-  // an empty product key or runs no dependent for an empty path.
+  // A part that is missing or too long is left empty: the steps run with it
+  // as it is, and no dependent is run without a program path.
   (void)GetUninstallerPath(commandLine, uninstallerPath);
   (void)GetProductArg(commandLine, productKey);
   // Every step runs, whatever an earlier one found; no result reaches the host.

@@ -20,8 +20,8 @@ std::string ProgramFolder() {
 
 Library::Library(const char* fileName) {
   const std::string path = ProgramFolder() + fileName;
-  module_ = LoadLibraryA(path.c_str());
-  if (module_ == nullptr) {
+  module_.reset(LoadLibraryA(path.c_str()));
+  if (!module_) {
     std::fprintf(stderr, "cannot load %s: error %lu\n", path.c_str(), GetLastError());
     std::abort();
   }
@@ -33,10 +33,8 @@ Library::Library(const char* fileName) {
 #undef QMIS_TEST_EXPORT_BIND
 }
 
-Library::~Library() { FreeLibrary(module_); }
-
 void* Library::Find(const char* name) const {
-  return reinterpret_cast<void*>(GetProcAddress(module_, name));
+  return reinterpret_cast<void*>(GetProcAddress(module_.get(), name));
 }
 
 }  // namespace qmis_test

@@ -8,6 +8,8 @@
 #include <string>
 #include <type_traits>
 
+#include "qmis/handles.h"
+
 namespace qmis_test {
 
 // Every export once: its field in Exports, its name in the export table,
@@ -59,17 +61,14 @@ std::string ProgramFolder();
 class Library {
  public:
   explicit Library(const char* fileName = "QMIS.dll");
-  ~Library();
-  Library(const Library&) = delete;
-  Library& operator=(const Library&) = delete;
 
-  HMODULE module() const { return module_; }
+  HMODULE module() const { return module_.get(); }
   const Exports& api() const { return exports_; }
   // The address of an export by exact name, or null.
   void* Find(const char* name) const;
 
  private:
-  HMODULE module_;
+  qmis::UniqueModule module_;
   Exports exports_{};
 };
 
