@@ -45,7 +45,8 @@ double Median(std::vector<double> values) {
 
 // Runs `prepare` before each timed run; alternates library and reference.
 void Compare(const char* what, int rounds, const std::function<void()>& prepare,
-             const std::function<void()>& library, const std::function<void()>& reference) {
+             const std::function<void()>& library, const std::function<void()>& reference,
+             const char* libraryLabel = "library", const char* referenceLabel = "reference") {
   if (std::string(what).find(g_only) == std::string::npos) return;
   std::vector<double> libraryTimes, referenceTimes;
   for (int round = 0; round < rounds; ++round) {
@@ -58,8 +59,8 @@ void Compare(const char* what, int rounds, const std::function<void()>& prepare,
     }
   }
   const double lib = Median(libraryTimes), ref = Median(referenceTimes);
-  std::printf("%-44s library %9.1f ms   reference %9.1f ms   ratio %.2f\n", what, lib * 1000,
-              ref * 1000, lib / ref);
+  std::printf("%-44s %s %9.1f ms   %s %9.1f ms   ratio %.2f\n", what, libraryLabel, lib * 1000,
+              referenceLabel, ref * 1000, lib / ref);
   std::fflush(stdout);
 }
 
@@ -266,7 +267,71 @@ int main(int argc, char** argv) {
                 libraryTotal == referenceTotal ? "" : " -- MISMATCH");
   }
 
+  // Each ANSI export against its Unicode twin on the same input: the ANSI
+  // one converts its arguments and runs the same code.
+  auto sizeW = Export("QMSetup_GetCopyFileSizeW", &QMSetup_GetCopyFileSizeW);
+  auto runW = Export("QMSetup_SilentRunExternalWaitW", &QMSetup_SilentRunExternalWaitW);
+  auto rename = Export("QmRenameDirectory", &QmRenameDirectory);
+  auto renameW = Export("QmRenameDirectoryW", &QmRenameDirectoryW);
+  auto save = Export("QMSetup_RegSaveKey", &QMSetup_RegSaveKey);
+  auto saveW = Export("QMSetup_RegSaveKeyW", &QMSetup_RegSaveKeyW);
+  const std::wstring wideTree = WideFromUtf8(tree);
+  Compare(
+      "twins: directory size, 20,000 files", rounds, [] {}, [&] { size(tree.c_str()); },
+      [&] { sizeW(wideTree.c_str()); }, "ANSI", "Unicode");
+  const std::string moved = tree + "-moved";
+  const std::wstring wideMoved = WideFromUtf8(moved);
+  Compare(
+      "twins: rename there and back, 200 times", rounds, [] {},
+      [&] {
+        for (int i = 0; i < 100; ++i)
+          rename(tree.c_str(), moved.c_str()), rename(moved.c_str(), tree.c_str());
+      },
+      [&] {
+        for (int i = 0; i < 100; ++i)
+          renameW(wideTree.c_str(), wideMoved.c_str()),
+              renameW(wideMoved.c_str(), wideTree.c_str());
+      },
+      "ANSI", "Unicode");
+  const std::string hive = std::string(temp) + "qmis-bench.hive";
+  const std::wstring wideHive = WideFromUtf8(hive);
+  CreateKey(HKEY_CURRENT_USER, "Software\\QmisBench\\Hive");
+  Compare(
+      "twins: hive save of a small key, 20 times", rounds, [] {},
+      [&] {
+        for (int i = 0; i < 20; ++i) {
+          std::string key = "Software\\QmisBench\\Hive", file = hive;
+          save(HKEY_CURRENT_USER, key.data(), file.data());
+          DeleteFileA(hive.c_str());
+        }
+      },
+      [&] {
+        for (int i = 0; i < 20; ++i) {
+          saveW(HKEY_CURRENT_USER, L"Software\\QmisBench\\Hive", wideHive.c_str());
+          DeleteFileA(hive.c_str());
+        }
+      },
+      "ANSI", "Unicode");
+  RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\QmisBench");
+
   const std::string child = "\"" + ProgramFolder() + "qmis-test-child.exe\" 0";
+  Compare(
+      "twins: silent runner, 20 runs", rounds, [] {},
+      [&] {
+        for (int i = 0; i < 20; ++i) {
+          std::string command = child;
+          char text[MAX_PATH];
+          run(command.data(), text);
+        }
+      },
+      [&] {
+        const std::wstring command = WideFromUtf8(child);
+        for (int i = 0; i < 20; ++i) {
+          wchar_t text[MAX_PATH];
+          runW(command.c_str(), text);
+        }
+      },
+      "ANSI", "Unicode");
   Compare(
       "silent runner, 50 runs of a trivial program", rounds, [] {},
       [&] {

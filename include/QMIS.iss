@@ -15,12 +15,16 @@
 ; its first call, so a script that calls no uninstall-time function needs
 ; no QMIS.dll in {app}.
 ;
-; Text goes in as AnsiString: the DLL takes ANSI strings. An empty
-; AnsiString reaches it as a null pointer, which every export refuses; a
-; String (Unicode) argument would be converted into a temporary and an
-; export's output lost. The exports that write into a buffer have helpers
-; below that return an ordinary String: QMIS_VersionText, QMIS_RunSilently,
-; QMIS_WithoutSpaces and their QMISUninst_ twins.
+; Paths and command lines go in as String (UTF-16), whole whatever their
+; characters: the five functions that take them (RegSaveKey, RegRestoreKey,
+; SilentRunExternalWait, GetCopyFileSize, RenameDirectory) are declared on
+; the DLL's Unicode entry points. Product keys, shared key names and
+; registry key names go in as AnsiString: they name keys that ANSI callers
+; wrote, so they must be spellable in the ANSI code page. An empty
+; AnsiString reaches the DLL as a null pointer, which every export refuses;
+; an empty String as an empty one. The exports that write into a buffer
+; have helpers below that return an ordinary String: QMIS_VersionText,
+; QMIS_RunSilently, QMIS_WithoutSpaces and their QMISUninst_ twins.
 ;
 ; Registry roots: pass HKLM, HKCU, HKCR or HKU (Inno's constants, which are
 ; the system's own values). HKLM32, HKLM64, HKCU32 and HKCU64 are Inno's own
@@ -73,10 +77,10 @@ function QMIS_GetVersionNum(Text: AnsiString): Integer;
   external 'QMSetup_GetVersionNum@files:QMIS.dll stdcall delayload';
 procedure QMIS_RemoveSpaces(Text: AnsiString; Length: Cardinal);
   external 'QMSetup_RemoveSpaces@files:QMIS.dll stdcall delayload';
-function QMIS_RegSaveKey(Root: Integer; SubKey, FileName: AnsiString): Integer;
-  external 'QMSetup_RegSaveKey@files:QMIS.dll stdcall delayload';
-function QMIS_RegRestoreKey(Root: Integer; SubKey, FileName: AnsiString): Integer;
-  external 'QMSetup_RegRestoreKey@files:QMIS.dll stdcall delayload';
+function QMIS_RegSaveKey(Root: Integer; SubKey, FileName: String): Integer;
+  external 'QMSetup_RegSaveKeyW@files:QMIS.dll stdcall delayload';
+function QMIS_RegRestoreKey(Root: Integer; SubKey, FileName: String): Integer;
+  external 'QMSetup_RegRestoreKeyW@files:QMIS.dll stdcall delayload';
 function QMIS_BackupPendingFileRename: Integer;
   external 'QMSetup_BackupPendingFileRename@files:QMIS.dll stdcall delayload';
 function QMIS_RestorePendingFileRename: Integer;
@@ -95,12 +99,12 @@ procedure QMIS_UnregisterSpecificExtension(Handler, Extension: AnsiString);
   external '?UnregisterSpecificExtension@@YGXPAD0@Z@files:QMIS.dll stdcall delayload';
 procedure QMIS_UnregisterExtensions(ProductKey: AnsiString);
   external '?UnregisterExtensions@@YGXPAD@Z@files:QMIS.dll stdcall delayload';
-function QMIS_SilentRunExternalWait(Command, Text: AnsiString): Cardinal;
-  external 'QMSetup_SilentRunExternalWait@files:QMIS.dll stdcall delayload';
-function QMIS_GetCopyFileSize(Directory: AnsiString): Cardinal;
-  external 'QMSetup_GetCopyFileSize@files:QMIS.dll stdcall delayload';
-function QMIS_RenameDirectory(Existing, Renamed: AnsiString): Integer;
-  external 'QmRenameDirectory@files:QMIS.dll stdcall delayload';
+function QMIS_SilentRunExternalWait(Command, Text: String): Cardinal;
+  external 'QMSetup_SilentRunExternalWaitW@files:QMIS.dll stdcall delayload';
+function QMIS_GetCopyFileSize(Directory: String): Cardinal;
+  external 'QMSetup_GetCopyFileSizeW@files:QMIS.dll stdcall delayload';
+function QMIS_RenameDirectory(Existing, Renamed: String): Integer;
+  external 'QmRenameDirectoryW@files:QMIS.dll stdcall delayload';
 
 { --- Uninstall time: QMIS.dll in the product folder --- }
 
@@ -116,10 +120,10 @@ function QMISUninst_GetVersionNum(Text: AnsiString): Integer;
   external 'QMSetup_GetVersionNum@uninstall:{app}\QMIS.dll stdcall delayload';
 procedure QMISUninst_RemoveSpaces(Text: AnsiString; Length: Cardinal);
   external 'QMSetup_RemoveSpaces@uninstall:{app}\QMIS.dll stdcall delayload';
-function QMISUninst_RegSaveKey(Root: Integer; SubKey, FileName: AnsiString): Integer;
-  external 'QMSetup_RegSaveKey@uninstall:{app}\QMIS.dll stdcall delayload';
-function QMISUninst_RegRestoreKey(Root: Integer; SubKey, FileName: AnsiString): Integer;
-  external 'QMSetup_RegRestoreKey@uninstall:{app}\QMIS.dll stdcall delayload';
+function QMISUninst_RegSaveKey(Root: Integer; SubKey, FileName: String): Integer;
+  external 'QMSetup_RegSaveKeyW@uninstall:{app}\QMIS.dll stdcall delayload';
+function QMISUninst_RegRestoreKey(Root: Integer; SubKey, FileName: String): Integer;
+  external 'QMSetup_RegRestoreKeyW@uninstall:{app}\QMIS.dll stdcall delayload';
 function QMISUninst_BackupPendingFileRename: Integer;
   external 'QMSetup_BackupPendingFileRename@uninstall:{app}\QMIS.dll stdcall delayload';
 function QMISUninst_RestorePendingFileRename: Integer;
@@ -138,12 +142,12 @@ procedure QMISUninst_UnregisterSpecificExtension(Handler, Extension: AnsiString)
   external '?UnregisterSpecificExtension@@YGXPAD0@Z@uninstall:{app}\QMIS.dll stdcall delayload';
 procedure QMISUninst_UnregisterExtensions(ProductKey: AnsiString);
   external '?UnregisterExtensions@@YGXPAD@Z@uninstall:{app}\QMIS.dll stdcall delayload';
-function QMISUninst_SilentRunExternalWait(Command, Text: AnsiString): Cardinal;
-  external 'QMSetup_SilentRunExternalWait@uninstall:{app}\QMIS.dll stdcall delayload';
-function QMISUninst_GetCopyFileSize(Directory: AnsiString): Cardinal;
-  external 'QMSetup_GetCopyFileSize@uninstall:{app}\QMIS.dll stdcall delayload';
-function QMISUninst_RenameDirectory(Existing, Renamed: AnsiString): Integer;
-  external 'QmRenameDirectory@uninstall:{app}\QMIS.dll stdcall delayload';
+function QMISUninst_SilentRunExternalWait(Command, Text: String): Cardinal;
+  external 'QMSetup_SilentRunExternalWaitW@uninstall:{app}\QMIS.dll stdcall delayload';
+function QMISUninst_GetCopyFileSize(Directory: String): Cardinal;
+  external 'QMSetup_GetCopyFileSizeW@uninstall:{app}\QMIS.dll stdcall delayload';
+function QMISUninst_RenameDirectory(Existing, Renamed: String): Integer;
+  external 'QmRenameDirectoryW@uninstall:{app}\QMIS.dll stdcall delayload';
 
 { --- Helpers for the exports that write into a buffer --- }
 
@@ -153,7 +157,24 @@ begin
   Result := StringOfChar(#0, Size);
 end;
 
+{ A buffer of Size UTF-16 zeros, for the Unicode entry points. }
+function QMIS_WideBuffer(Size: Integer): String;
+begin
+  Result := StringOfChar(#0, Size);
+end;
+
 { The text up to the first zero the DLL wrote. }
+function QMIS_WideTextOf(const Buffer: String): String;
+var
+  Zero: Integer;
+begin
+  Zero := Pos(#0, Buffer);
+  if Zero = 0 then
+    Result := Buffer
+  else
+    Result := Copy(Buffer, 1, Zero - 1);
+end;
+
 function QMIS_TextOf(const Buffer: AnsiString): String;
 var
   Zero: Integer;
@@ -188,20 +209,20 @@ end;
   it could not be started, with the system's message text for a failure. }
 function QMIS_RunSilently(Command: String; var MessageText: String): Cardinal;
 var
-  Buffer: AnsiString;
+  Buffer: String;
 begin
-  Buffer := QMIS_Buffer(260);
+  Buffer := QMIS_WideBuffer(260);
   Result := QMIS_SilentRunExternalWait(Command, Buffer);
-  MessageText := QMIS_TextOf(Buffer);
+  MessageText := QMIS_WideTextOf(Buffer);
 end;
 
 function QMISUninst_RunSilently(Command: String; var MessageText: String): Cardinal;
 var
-  Buffer: AnsiString;
+  Buffer: String;
 begin
-  Buffer := QMIS_Buffer(260);
+  Buffer := QMIS_WideBuffer(260);
   Result := QMISUninst_SilentRunExternalWait(Command, Buffer);
-  MessageText := QMIS_TextOf(Buffer);
+  MessageText := QMIS_WideTextOf(Buffer);
 end;
 
 { Text with every space removed (at most 259 characters). }

@@ -8,9 +8,12 @@
 ;   ${QMIS_Extract} "path\to\QMIS.dll"     ; at compile time: into $PLUGINSDIR
 ;   ${QMIS_SetRefcountedKey} "Sample Tool" "Shared\Engine" 1 $0
 ;
-; The macros call $PLUGINSDIR\QMIS.dll, hand it strings as ANSI text (the
-; System plug-in's "m" type), and leave each result in the variable named
-; last. They change no other variable. The four decorated exports (names
+; The macros call $PLUGINSDIR\QMIS.dll and leave each result in the variable
+; named last. Paths and command lines go to the DLL's Unicode entry points
+; as UTF-16 (the System plug-in's "w" type), whole whatever their
+; characters: RegSaveKey, RegRestoreKey, SilentRunExternalWait,
+; GetCopyFileSize and RenameDirectory. Product keys and registry key names
+; go as ANSI text ("m"): they name keys that ANSI callers wrote. They change no other variable. The four decorated exports (names
 ; beginning with "?") are reached through GetProcAddress, since System::Call
 ; does not find them by name. Each macro gives back the reference it takes
 ; on the DLL (System::Call's "?u"), so the DLL is not left loaded; after
@@ -120,12 +123,12 @@
 
 !define QMIS_RegSaveKey "!insertmacro QMIS_RegSaveKey"
 !macro QMIS_RegSaveKey _ROOT _SUBKEY _FILE _RESULT
-  !insertmacro _QMIS_Call "QMSetup_RegSaveKey(ps, ms, ms) i.s" "`${_ROOT}` `${_SUBKEY}` `${_FILE}`" ${_RESULT}
+  !insertmacro _QMIS_Call "QMSetup_RegSaveKeyW(ps, ws, ws) i.s" "`${_ROOT}` `${_SUBKEY}` `${_FILE}`" ${_RESULT}
 !macroend
 
 !define QMIS_RegRestoreKey "!insertmacro QMIS_RegRestoreKey"
 !macro QMIS_RegRestoreKey _ROOT _SUBKEY _FILE _RESULT
-  !insertmacro _QMIS_Call "QMSetup_RegRestoreKey(ps, ms, ms) i.s" "`${_ROOT}` `${_SUBKEY}` `${_FILE}`" ${_RESULT}
+  !insertmacro _QMIS_Call "QMSetup_RegRestoreKeyW(ps, ws, ws) i.s" "`${_ROOT}` `${_SUBKEY}` `${_FILE}`" ${_RESULT}
 !macroend
 
 !define QMIS_BackupPendingFileRename "!insertmacro QMIS_BackupPendingFileRename"
@@ -200,19 +203,19 @@
 ; _TEXT gets the system's message text for a failing exit code (else "").
 !define QMIS_SilentRunExternalWait "!insertmacro QMIS_SilentRunExternalWait"
 !macro QMIS_SilentRunExternalWait _COMMAND _TEXT _RESULT
-  System::Call `${QMIS_DLL_PATH}::QMSetup_SilentRunExternalWait(ms, m.s) i.s ?u` `${_COMMAND}`
+  System::Call `${QMIS_DLL_PATH}::QMSetup_SilentRunExternalWaitW(ws, w.s) i.s ?u` `${_COMMAND}`
   Pop ${_RESULT}
   Pop ${_TEXT}
 !macroend
 
 !define QMIS_GetCopyFileSize "!insertmacro QMIS_GetCopyFileSize"
 !macro QMIS_GetCopyFileSize _DIRECTORY _RESULT
-  !insertmacro _QMIS_Call "QMSetup_GetCopyFileSize(ms) i.s" "`${_DIRECTORY}`" ${_RESULT}
+  !insertmacro _QMIS_Call "QMSetup_GetCopyFileSizeW(ws) i.s" "`${_DIRECTORY}`" ${_RESULT}
 !macroend
 
 !define QMIS_RenameDirectory "!insertmacro QMIS_RenameDirectory"
 !macro QMIS_RenameDirectory _EXISTING _RENAMED _RESULT
-  !insertmacro _QMIS_Call "QmRenameDirectory(ms, ms) i.s" "`${_EXISTING}` `${_RENAMED}`" ${_RESULT}
+  !insertmacro _QMIS_Call "QmRenameDirectoryW(ws, ws) i.s" "`${_EXISTING}` `${_RENAMED}`" ${_RESULT}
 !macroend
 
 ; --- Uninstaller hooks (for an uninstaller host) ------------------------

@@ -1,5 +1,11 @@
 /* qmis.h - the exports of QMIS.dll, a helper DLL for setup programs and
- * uninstallers. Every export is __stdcall and takes ANSI strings.
+ * uninstallers. Every export is __stdcall. Strings are ANSI (the system's
+ * ANSI code page), except in the five exports whose names end in W, which
+ * take paths and command lines in UTF-16, as the system keeps them: use
+ * those for paths a user or the system chose (a profile folder, say), which
+ * may hold characters the ANSI code page cannot spell. Product keys and
+ * shared key names stay ANSI: they name registry keys that ANSI callers
+ * wrote.
  *
  * Link with the import library: libQMIS.dll.a for mingw-w64 GCC and clang
  * (find_package(qmis): qmis::qmis), QMIS.lib for Microsoft's linker and
@@ -16,6 +22,7 @@
 #ifndef QMIS_NO_WINDOWS_H
 #include <windows.h>
 #endif
+#include <stddef.h> /* wchar_t in C */
 
 #define QMIS_CALL __stdcall
 struct HKEY__;
@@ -46,6 +53,10 @@ void QMIS_CALL QMSetup_RemoveSpaces(char* buffer, unsigned long length);
 int QMIS_CALL QMSetup_RegSaveKey(QMIS_HKEY root, char* subkey, char* file);
 /* 1 when the hive file was restored over the key; 0 otherwise. */
 int QMIS_CALL QMSetup_RegRestoreKey(QMIS_HKEY root, char* subkey, char* file);
+/* The same in UTF-16. In both, a subkey or file path of 260 characters or
+ * more (bytes, in the ANSI ones) gives 0. */
+int QMIS_CALL QMSetup_RegSaveKeyW(QMIS_HKEY root, const wchar_t* subkey, const wchar_t* file);
+int QMIS_CALL QMSetup_RegRestoreKeyW(QMIS_HKEY root, const wchar_t* subkey, const wchar_t* file);
 /* 1 when the pending file-rename list was parked and removed, else 0. */
 int QMIS_CALL QMSetup_BackupPendingFileRename(void);
 /* 1 when the parked list was merged back in front of the pending one, else
@@ -69,11 +80,18 @@ long QMIS_CALL QMSetup_RemoveRefcountedKeys(char* productKey);
  * started. For codes other than 0 and 3010, errorText (260 bytes) gets the
  * system's message text. */
 unsigned long QMIS_CALL QMSetup_SilentRunExternalWait(char* commandLine, char* errorText);
+/* The same in UTF-16: errorText holds 260 UTF-16 characters. commandLine is
+ * not changed and may be a literal. */
+unsigned long QMIS_CALL QMSetup_SilentRunExternalWaitW(const wchar_t* commandLine,
+                                                       wchar_t* errorText);
 /* Total size of the files below directory (names beginning with '.' left
  * out), modulo 2^32; 0 for a missing or empty directory. */
 unsigned long QMIS_CALL QMSetup_GetCopyFileSize(const char* directory);
-/* Moves a directory (or file) on one volume; always 0. */
+unsigned long QMIS_CALL QMSetup_GetCopyFileSizeW(const wchar_t* directory);
+/* Moves a directory (or file) on one volume; always 0. A path of 260
+ * characters or more (bytes, in the ANSI one) moves nothing. */
 int QMIS_CALL QmRenameDirectory(const char* existing, const char* renamed);
+int QMIS_CALL QmRenameDirectoryW(const wchar_t* existing, const wchar_t* renamed);
 
 /* Uninstaller hooks (arguments not read; always 0) ---------------------- */
 

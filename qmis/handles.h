@@ -112,8 +112,7 @@ class GlobalBlock {
   GlobalBlock() = default;
   GlobalBlock(const GlobalBlock&) = delete;
   GlobalBlock& operator=(const GlobalBlock&) = delete;
-  // Blocks are handed out by Allocate and taken over by assignment.
-  GlobalBlock(GlobalBlock&& other) = delete;
+  GlobalBlock(GlobalBlock&& other) noexcept { *this = static_cast<GlobalBlock&&>(other); }
   GlobalBlock& operator=(GlobalBlock&& other) noexcept;
   ~GlobalBlock() { reset(); }
 
@@ -122,6 +121,8 @@ class GlobalBlock {
   [[nodiscard]] static GlobalBlock Allocate(SIZE_T size);
 
   char* data() const { return data_; }
+  // The block as UTF-16 text (a global block is aligned for any type).
+  wchar_t* wide() const { return reinterpret_cast<wchar_t*>(data_); }
   explicit operator bool() const { return data_ != nullptr; }
   void reset();
 

@@ -25,7 +25,10 @@ inline constexpr char kClaimMaskValue[] = "Refcount";
 // Shell keys under HKEY_CLASSES_ROOT, and the earlier default saved beside
 // a default the product took over.
 inline constexpr char kAudioCdShell[] = "AudioCD\\shell";
-inline constexpr char kSavedDefaultValue[] = "QmPrevious";
+#define QMIS_SAVED_DEFAULT "QmPrevious"
+inline constexpr char kSavedDefaultValue[] = QMIS_SAVED_DEFAULT;
+inline constexpr wchar_t kSavedDefaultValueW[] = L"" QMIS_SAVED_DEFAULT;
+#undef QMIS_SAVED_DEFAULT
 // The product's handler name before its spaces go (%s: the product key),
 // and its file type for an extension (handler name, then extension).
 inline constexpr char kHandlerNameFormat[] = "Quillmoor %s";
@@ -33,13 +36,20 @@ inline constexpr char kFileTypeFormat[] = "%sFile%s";
 
 // The system's pending file-rename list and the value it is parked in.
 inline constexpr char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-inline constexpr char kPendingRenamesValue[] = "PendingFileRenameOperations";
-inline constexpr char kParkedRenamesValue[] = "PostponedFileRenameOperations";
+#define QMIS_PENDING_RENAMES "PendingFileRenameOperations"
+#define QMIS_PARKED_RENAMES "PostponedFileRenameOperations"
+inline constexpr char kPendingRenamesValue[] = QMIS_PENDING_RENAMES;
+inline constexpr char kParkedRenamesValue[] = QMIS_PARKED_RENAMES;
+inline constexpr wchar_t kPendingRenamesValueW[] = L"" QMIS_PENDING_RENAMES;
+inline constexpr wchar_t kParkedRenamesValueW[] = L"" QMIS_PARKED_RENAMES;
+#undef QMIS_PARKED_RENAMES
+#undef QMIS_PENDING_RENAMES
 
-// A dependent's uninstall: the uninstaller path, then the dependent's file.
+// A dependent's uninstall: the uninstaller path, then the dependent's file,
+// both in UTF-16 as the system keeps file names.
 #define QMIS_DEPENDENT_OPTIONS " -y -f\"%s\""
-inline constexpr char kDependentCommandFormat[] = "%s" QMIS_DEPENDENT_OPTIONS;
-inline constexpr char kQuotedDependentCommandFormat[] = "\"%s\"" QMIS_DEPENDENT_OPTIONS;
+inline constexpr wchar_t kDependentCommandFormat[] = L"%s" QMIS_DEPENDENT_OPTIONS;
+inline constexpr wchar_t kQuotedDependentCommandFormat[] = L"\"%s\"" QMIS_DEPENDENT_OPTIONS;
 #undef QMIS_DEPENDENT_OPTIONS
 
 }  // namespace qmis

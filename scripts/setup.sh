@@ -8,7 +8,8 @@
 # link); for the Inno Setup example: Node's package manager, which fetches the
 # Inno Setup compiler (scripts/fetch-innosetup.sh), and Xvfb, since a built
 # setup needs a display even when very silent; clang-format, clang-tidy and
-# gcovr for make lint and make coverage. Quick when all is there.
+# gcovr for make lint and make coverage; locales, whose Japanese source the
+# code page 932 runs generate. Quick when all is there.
 #
 # A mirror is sometimes caught half-synced: one package index fails to
 # download ("File has unexpected size ... Mirror sync in progress?") while
@@ -99,7 +100,7 @@ fi
 
 missing=()
 for pkg in g++-mingw-w64-i686-posix wine wine32:i386 wine64 googletest cmake make nsis \
-           zip clang lld llvm gdb git xvfb xauth clang-format clang-tidy gcovr; do
+           zip clang lld llvm gdb git xvfb xauth clang-format clang-tidy gcovr locales; do
   installed "$pkg" || missing+=("$pkg")
 done
 # Debian's npm, unless Node and its npm came from elsewhere.

@@ -32,6 +32,12 @@ case $action in
       WINEPREFIX=$template quiet wineserver -w
       touch "$template/.ready"
     fi
+    # Code page 932 runs need the Japanese locale for file names outside
+    # ASCII (LOCPATH=build/locale): made once per build tree.
+    if [ ! -d "$build/locale/ja_JP.UTF-8" ]; then
+      mkdir -p "$build/locale"
+      localedef -i ja_JP -f UTF-8 "$build/locale/ja_JP.UTF-8" >/dev/null 2>&1 || true
+    fi
     WINEPREFIX=$run quiet wineserver -k || true
     rm -rf "$run"
     cp -a "$template" "$run"

@@ -52,7 +52,7 @@ class AccessAndLimits : public LibraryTest {
       if (call.function == "RegOpenKeyExA")
         opens.push_back("open " + call.strings[1] + " " + Rights(call.args[3]) +
                         options(call.args[2]));
-      if (call.function == "RegCreateKeyExA")
+      if (call.function == "RegCreateKeyExA" || call.function == "RegCreateKeyExW")
         opens.push_back("create " + call.strings[1] + " " + Rights(call.args[5]) +
                         options(call.args[4]));
     }
@@ -224,33 +224,38 @@ TEST_F(AccessAndLimits, ListEntriesOfExactly260BytesAreReadAnd261AreNot) {
   SetValue(HKEY_LOCAL_MACHINE, entry_ + "\\Extensions", "." + sandbox_.Unique("ext"), Sz(""));
   hook().ReplaceCommandLine("C:\\host.exe -f\"x\" -z" + product_);
   api().UninstInitialize(0, 0, 0);
-  // What each walk offers, name bytes / data bytes: Extensions and Dependents
-  // read 260 bytes of text, RefcountList 4 of bits.
+  // What each walk offers, name / data bytes: Extensions reads 260 bytes of
+  // ANSI text, RefcountList 4 of bits, Dependents 260 UTF-16 characters of
+  // name and of path.
   std::set<std::string> capacities;
-  for (const Call& call : hook().Calls("RegEnumValueA"))
-    capacities.insert(std::to_string(call.counts[3]) + "/" + std::to_string(call.counts[7]));
-  EXPECT_EQ(capacities, (std::set<std::string>{"260/260", "260/4"}));
-  EXPECT_TRUE(Given("CreateFileA", 0, file259));
-  EXPECT_FALSE(Given("CreateFileA", 0, file260));
-  EXPECT_TRUE(Given("CreateFileA", 0, dir / "a"));
-  EXPECT_FALSE(Given("CreateFileA", 0, dir / "b"));
+  for (const char* walk : {"RegEnumValueA", "RegEnumValueW"})
+    for (const Call& call : hook().Calls(walk))
+      capacities.insert(std::to_string(call.counts[3]) + "/" + std::to_string(call.counts[7]));
+  EXPECT_EQ(capacities, (std::set<std::string>{"260/260", "260/4", "260/520"}));
+  EXPECT_TRUE(Given("CreateFileW", 0, file259));
+  EXPECT_FALSE(Given("CreateFileW", 0, file260));
+  EXPECT_TRUE(Given("CreateFileW", 0, dir / "a"));
+  EXPECT_FALSE(Given("CreateFileW", 0, dir / "b"));
   EXPECT_TRUE(Given("RegOpenKeyExA", 1, claim259));
   EXPECT_FALSE(Given("RegOpenKeyExA", 1, claim260));
 }
 
 // "QmPrevious" keeps the byte count read, zero or no zero; the handback
-// writes back the count it reads.
+// writes back the count it reads. The saved text is UTF-16, as stored; the
+// product's own name is written as ANSI text.
 TEST_F(AccessAndLimits, SavedDefaultKeepsTheByteCountRead) {
   for (const RegValue& stored : {Sz("play"), RegValue{REG_EXPAND_SZ, "play"},
                                  RegValue{REG_SZ, std::string("pl\0ay\0", 6)}}) {
     SetValue(HKEY_CLASSES_ROOT, kShell, "", stored);
-    const DWORD size = static_cast<DWORD>(ReadValue(HKEY_CLASSES_ROOT, kShell, "")->bytes.size());
+    const DWORD size =
+        static_cast<DWORD>(ReadStoredValue(HKEY_CLASSES_ROOT, kShell, "")->bytes.size());
     hook().ClearLog();
     api().RegisterAutoInsertTag(Product());
     api().UnregisterAutoInsertTag(Product());
     std::vector<std::string> writes;
-    for (const Call& call : hook().Calls("RegSetValueExA"))
-      writes.push_back(call.strings[1] + ":" + std::to_string(call.args[5]));
+    for (const Call& call : hook().Log())
+      if (call.function == "RegSetValueExA" || call.function == "RegSetValueExW")
+        writes.push_back(call.strings[1] + ":" + std::to_string(call.args[5]));
     EXPECT_EQ(writes, (std::vector<std::string>{"QmPrevious:" + std::to_string(size),
                                                 ":" + std::to_string(handler_.size() + 1),
                                                 ":" + std::to_string(size)}))
@@ -265,9 +270,9 @@ std::vector<std::string> Steps(const std::vector<Call>& log) {
   auto name = [](const std::string& text) { return text.empty() ? "(default)" : text; };
   for (const Call& call : log) {
     const std::string& f = call.function;
-    if (f == "RegQueryValueExA")
+    if (f == "RegQueryValueExA" || f == "RegQueryValueExW")
       steps.push_back((call.args[4] ? "read " : "size of ") + name(call.strings[1]));
-    if (f == "RegSetValueExA")
+    if (f == "RegSetValueExA" || f == "RegSetValueExW")
       steps.push_back("write " + name(call.strings[1]) + " type " + std::to_string(call.args[3]) +
                       " bytes " + std::to_string(call.args[5]));
     if (f == "RegDeleteValueA") steps.push_back("delete value " + name(call.strings[1]));
@@ -289,7 +294,8 @@ TEST_F(AccessAndLimits, EachOperationTakesItsStepsInTheirOrder) {
   const std::string pending("\\??\\C:\\q-c\0\0\0", 12);
   std::string sharedArg = shared;
   const std::string four = " type 4 bytes 4", sz = " type 1 bytes ";
-  const std::string handler = std::to_string(handler_.size() + 1), play = "5";
+  // The product's name is written as ANSI text, the saved defaults as UTF-16.
+  const std::string handler = std::to_string(handler_.size() + 1), play = "10";
   struct Case {
     const char* operation;
     std::function<void()> setUp, run;
@@ -325,9 +331,10 @@ TEST_F(AccessAndLimits, EachOperationTakesItsStepsInTheirOrder) {
          CreateKey(HKEY_CLASSES_ROOT, fileType);
        },
        [&] { api().UnregisterExtensions(Product()); },
-       {"read (default)", "read QmPrevious", "write (default) type 1 bytes 8",
+       {"read (default)", "read QmPrevious", "write (default) type 1 bytes 16",
         "delete value QmPrevious", "delete key " + fileType}},
-      // Parked with the pending list's type and bytes; the pending list goes after.
+      // Parked with the pending list's type and bytes, in UTF-16; the pending
+      // list goes after.
       {"park the renames",
        [&] {
          PutValue(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames, RegValue{7, parked});
@@ -335,9 +342,10 @@ TEST_F(AccessAndLimits, EachOperationTakesItsStepsInTheirOrder) {
        [&] { api().BackupPendingFileRename(); },
        {"size of PendingFileRenameOperations", "read PendingFileRenameOperations",
         "size of PostponedFileRenameOperations",
-        "write PostponedFileRenameOperations type 7 bytes 22",
+        "write PostponedFileRenameOperations type 7 bytes 44",
         "delete value PendingFileRenameOperations"}},
-      // Joined in P + Q - 1 bytes, with the parked list's type; the parked value goes after.
+      // Joined in P + Q - 2 bytes (one UTF-16 zero dropped), with the parked
+      // list's type; the parked value goes after.
       {"merge the renames back",
        [&] {
          PutValue(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames,
@@ -346,7 +354,7 @@ TEST_F(AccessAndLimits, EachOperationTakesItsStepsInTheirOrder) {
        [&] { api().RestorePendingFileRename(); },
        {"size of PostponedFileRenameOperations", "read PostponedFileRenameOperations",
         "size of PendingFileRenameOperations", "read PendingFileRenameOperations",
-        "write PendingFileRenameOperations type 7 bytes 33",
+        "write PendingFileRenameOperations type 7 bytes 54",
         "delete value PostponedFileRenameOperations"}},
   };
   for (const Case& c : cases) {
@@ -394,11 +402,11 @@ TEST_F(AccessAndLimits, EachCallPassesTheFlagsAndCodePagesItsOperationNeeds) {
       {"runner: no application name, nothing inherited, creation flags 0, the caller's "
        "environment and folder",
        [&] { api().SilentRunExternalWait(failing.data(), text); },
-       "CreateProcessA",
+       "CreateProcessW",
        {{0, 0}, {2, 0}, {3, 0}, {4, FALSE}, {5, 0}, {6, 0}, {7, 0}}},
       {"runner: the system's text, no inserts, the user's language",
        [&] { api().SilentRunExternalWait(failing.data(), text); },
-       "FormatMessageA",
+       "FormatMessageW",
        {{0, FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
                 FORMAT_MESSAGE_ALLOCATE_BUFFER},
         {3, LANG_USER_DEFAULT}}},
@@ -407,7 +415,7 @@ TEST_F(AccessAndLimits, EachCallPassesTheFlagsAndCodePagesItsOperationNeeds) {
          hook().ReplaceCommandLine(host);
          api().UninstInitialize(0, 0, 0);
        },
-       "CreateFileA",
+       "CreateFileW",
        {{1, GENERIC_READ},
         {2, FILE_SHARE_READ | FILE_SHARE_WRITE},
         {3, 0},

@@ -30,17 +30,17 @@ struct Failure {
 // freeing) and calls that cannot fail are not failed.
 std::optional<Failure> FailureFor(const std::string& function) {
   static const std::set<std::string> kNotFailed = {
-      "RegCloseKey",     "CloseHandle", "FindClose",    "GlobalUnlock",
-      "GlobalFree",      "LocalFree",   "ReleaseMutex", "GetCurrentProcess",
-      "GetCommandLineA", "lstrcmpA",    "lstrcmpiA"};
+      "RegCloseKey", "CloseHandle",     "FindClose",         "GlobalUnlock",    "GlobalFree",
+      "LocalFree",   "ReleaseMutex",    "GetCurrentProcess", "GetCommandLineA", "lstrcmpA",
+      "lstrcmpiA",   "GetCommandLineW", "lstrcmpW",          "lstrcmpiW"};
   if (kNotFailed.count(function)) return std::nullopt;
   if (function.rfind("Reg", 0) == 0) return Failure{ERROR_ACCESS_DENIED, 0};
   if (function == "GlobalAlloc" || function == "GlobalLock")
     return Failure{0, ERROR_NOT_ENOUGH_MEMORY};
-  if (function == "CreateFileA" || function == "FindFirstFileA" || function == "FindFirstFileW")
+  if (function == "CreateFileW" || function == "FindFirstFileW")
     return Failure{static_cast<uint32_t>(reinterpret_cast<uintptr_t>(INVALID_HANDLE_VALUE)),
                    ERROR_ACCESS_DENIED};
-  if (function == "GetFileAttributesA")
+  if (function == "GetFileAttributesW")
     return Failure{INVALID_FILE_ATTRIBUTES, ERROR_FILE_NOT_FOUND};
   if (function == "WaitForSingleObject") return Failure{WAIT_FAILED, ERROR_INVALID_HANDLE};
   return Failure{0, ERROR_ACCESS_DENIED};  // FALSE or NULL
@@ -316,8 +316,8 @@ TEST_F(FaultSweep, HiveSaveAndRestoreFailCleanly) {
   ASSERT_EQ(api().RegSaveKey(HKEY_CURRENT_USER, k.data(), restored.data()), 1);
   for (const bool save : {true, false}) {
     SCOPED_TRACE(save ? "save" : "restore");
-    const char* essential[] = {"OpenProcessToken", "AdjustTokenPrivileges", "RegCreateKeyExA",
-                               save ? "RegSaveKeyA" : "RegRestoreKeyA"};
+    const char* essential[] = {"OpenProcessToken", "AdjustTokenPrivileges", "RegCreateKeyExW",
+                               "MultiByteToWideChar", save ? "RegSaveKeyW" : "RegRestoreKeyW"};
     Sweep({[&] { DeleteFileA(file.c_str()); },
            [&] {
              return static_cast<uint32_t>(

@@ -16,6 +16,7 @@
 #include "internals.h"
 #include "library_test.h"
 #include "temp_dir.h"
+#include "wide.h"
 
 namespace qmis_test {
 namespace {
@@ -108,6 +109,17 @@ TEST_F(HostileInput, NullsAnywhereAndOverlongProductKeysReachNoSystemCall) {
   EXPECT_EQ(api().SilentRunExternalWait(s.data(), nullptr), 0x80004005u);
   EXPECT_EQ(api().RenameDirectory(nullptr, s.data()), 0);
   EXPECT_EQ(api().RenameDirectory(s.data(), nullptr), 0);
+  wchar_t wideText[300] = L"untouched";
+  EXPECT_EQ(api().RegSaveKeyW(HKEY_CURRENT_USER, nullptr, L"C:\\x.hive"), 0);
+  EXPECT_EQ(api().RegSaveKeyW(HKEY_CURRENT_USER, L"x", nullptr), 0);
+  EXPECT_EQ(api().RegRestoreKeyW(HKEY_CURRENT_USER, nullptr, L"C:\\x.hive"), 0);
+  EXPECT_EQ(api().RegRestoreKeyW(HKEY_CURRENT_USER, L"x", nullptr), 0);
+  EXPECT_EQ(api().SilentRunExternalWaitW(nullptr, wideText), 0x80004005u);
+  EXPECT_EQ(api().SilentRunExternalWaitW(L"x", nullptr), 0x80004005u);
+  EXPECT_EQ(api().GetCopyFileSizeW(nullptr), 0u);
+  EXPECT_EQ(api().RenameDirectoryW(nullptr, L"x"), 0);
+  EXPECT_EQ(api().RenameDirectoryW(L"x", nullptr), 0);
+  EXPECT_STREQ(wideText, L"untouched");
   // Too long for the handler name, and for the list paths only.
   for (const size_t length : {size_t{255}, size_t{200}}) {
     std::string product(length, 'p');
@@ -145,6 +157,18 @@ TEST_F(HostileInput, RegistryPathsAndFiles) {
     api().GetCopyFileSize(raw.data());
     api().RenameDirectory(file.data(), raw.data());
     DeleteFileA(file.data());
+    // The same through the Unicode entry points.
+    GuardedBuffer widePath = GuardedBuffer::String(Wide(kHostileRoot + "\\" + text, CP_ACP));
+    GuardedBuffer wideFile = GuardedBuffer::String(Wide(dir / text, CP_ACP));
+    GuardedBuffer wideRaw = GuardedBuffer::String(Wide(text, CP_ACP));
+    api().RegSaveKeyW(HKEY_CURRENT_USER, widePath.wide(), Wide(fineFile).c_str());
+    DeleteFileA(fineFile.c_str());
+    api().RegSaveKeyW(HKEY_CURRENT_USER, Wide(fine).c_str(), wideFile.wide());
+    api().RegRestoreKeyW(HKEY_CURRENT_USER, widePath.wide(), wideFile.wide());
+    api().GetCopyFileSizeW(wideFile.wide());
+    api().GetCopyFileSizeW(wideRaw.wide());
+    api().RenameDirectoryW(wideFile.wide(), wideRaw.wide());
+    DeleteFileW(wideFile.wide());
   }
   SetCurrentDirectoryA(previous);
   EXPECT_EQ(api().KeyClean(HKEY_CURRENT_USER, nullptr), ERROR_INVALID_PARAMETER);
@@ -156,17 +180,66 @@ TEST_F(HostileInput, CommandLinesAndSpaces) {
     GuardedBuffer command = GuardedBuffer::String(text.empty() ? "C:\\nothing-here.exe" : text);
     char errorText[300] = "untouched";
     api().SilentRunExternalWait(command.data(), errorText);
+    GuardedBuffer wideCommand =
+        GuardedBuffer::String(Wide(text.empty() ? "C:\\nothing-here.exe" : text, CP_ACP));
+    wchar_t wideErrorText[300] = L"untouched";
+    api().SilentRunExternalWaitW(wideCommand.wide(), wideErrorText);
     GuardedBuffer spaced = GuardedBuffer::String(text);
     api().RemoveSpaces(spaced.data(), static_cast<DWORD>(text.size()));
     // The host's own command line, read by the uninstall hook.
     GuardedBuffer line = GuardedBuffer::String(text);
+    GuardedBuffer wideLine = GuardedBuffer::String(Wide(text, CP_ACP));
     hook().Replace("GetCommandLineA", [&](const uint32_t*) {
       return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(line.data()));
+    });
+    hook().Replace("GetCommandLineW", [&](const uint32_t*) {
+      return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(wideLine.wide()));
     });
     EXPECT_EQ(api().UninstInitialize(0, 0, 0), 0);
     hook().ClearRules();
     ExpectNoCutOffNames(text);
   }
+}
+
+// Each Unicode entry point gives what its ANSI twin gives for an empty path,
+// one that fits (259 characters) and one that does not (260), and hands an
+// unpaired surrogate to the system as it is.
+TEST_F(HostileInput, UnicodeEntryPointsRefuseAsTheirAnsiTwinsDo) {
+  TempDir dir;
+  dir.File("counted.bin", 7);
+  char previous[MAX_PATH];
+  GetCurrentDirectoryA(MAX_PATH, previous);
+  SetCurrentDirectoryA(dir.path().c_str());  // what the empty directory sums
+  const std::string base = dir.path() + "\\";
+  for (const std::string& path : {std::string(), base + std::string(259 - base.size(), 'n'),
+                                  base + std::string(260 - base.size(), 'n')}) {
+    SCOPED_TRACE(path.size());
+    std::string ansi = path, other = base + "other", command = path;
+    const std::wstring wide = Wide(path), wideOther = Wide(other);
+    EXPECT_EQ(api().GetCopyFileSizeW(wide.c_str()), api().GetCopyFileSize(ansi.c_str()));
+    EXPECT_EQ(api().RenameDirectoryW(wide.c_str(), wideOther.c_str()),
+              api().RenameDirectory(ansi.c_str(), other.c_str()));
+    std::string key = kHostileRoot;
+    const int saved = api().RegSaveKey(HKEY_CURRENT_USER, key.data(), ansi.data());
+    DeleteFileA(ansi.c_str());
+    EXPECT_EQ(api().RegSaveKeyW(HKEY_CURRENT_USER, Wide(key).c_str(), wide.c_str()), saved);
+    DeleteFileA(ansi.c_str());
+    char text[300] = "untouched";
+    wchar_t wideText[300] = L"untouched";
+    EXPECT_EQ(api().SilentRunExternalWaitW(wide.c_str(), wideText),
+              api().SilentRunExternalWait(command.data(), text));
+  }
+  SetCurrentDirectoryA(previous);
+  std::wstring lone = Wide(dir.path()) + L"\\a";
+  lone += static_cast<wchar_t>(0xD800);
+  lone += L"b";
+  std::wstring searched;
+  hook().Replace("FindFirstFileW", [&](const uint32_t* a) {
+    searched = reinterpret_cast<const wchar_t*>(a[0]);
+    return hook().CallReal("FindFirstFileW", a);
+  });
+  EXPECT_EQ(api().GetCopyFileSizeW(lone.c_str()), 0u);
+  EXPECT_EQ(searched, lone + L"\\*.*");
 }
 
 // Generated cases -------------------------------------------------------
@@ -217,11 +290,13 @@ TEST_F(GeneratedReaders, CommandLineReadersMatchTheirModel) {
     if (random() % 8 == 0)
       line.insert(random() % (line.size() + 1), std::string(250 + random() % 20, 'l'));
     GuardedBuffer guarded = GuardedBuffer::String(line);
-    char out[MAX_PATH];
+    GuardedBuffer wideGuarded = GuardedBuffer::String(Wide(line));
+    wchar_t wideOut[MAX_PATH];
     const auto path = Model_Read(line, " -f", false);
-    ASSERT_EQ(internals().GetUninstallerPath(guarded.data(), out), path.first)
+    ASSERT_EQ(internals().GetUninstallerPath(wideGuarded.wide(), wideOut), path.first)
         << "seed 7, case " << i << ": " << line;
-    ASSERT_EQ(std::string(out), path.second) << "seed 7, case " << i << ": " << line;
+    ASSERT_EQ(Narrow(wideOut), path.second) << "seed 7, case " << i << ": " << line;
+    char out[MAX_PATH];
     const auto product = Model_Read(line, "-z", true);
     ASSERT_EQ(internals().GetProductArg(guarded.data(), out), product.first)
         << "seed 7, case " << i << ": " << line;

@@ -91,12 +91,18 @@ TEST_F(ModuleFrame, HeaderIsHardenedAndImportsOnlySystemDlls) {
   ExpectHardened(ImageBase(shipped));
 }
 
-TEST_F(ModuleFrame, ExportDirectoryHoldsExactlyTheTwentyThreeNames) {
+// The 23 names with the ordinals they always had, then the five Unicode
+// entry points after them.
+TEST_F(ModuleFrame, ExportDirectoryHoldsExactlyTheNamesAtTheirOrdinals) {
   const ExportDirectory dir = ReadExportDirectory(library().module());
   EXPECT_EQ(dir.moduleName, "QMIS.dll");
   std::set<std::string> table;
-  for (const ExportInfo& info : kExportTable) table.insert(info.name);
-  EXPECT_EQ(table.size(), 23u);
+  for (const ExportInfo& info : kExportTable) {
+    table.insert(info.name);
+    EXPECT_EQ(library().Find(MAKEINTRESOURCEA(info.ordinal)), library().Find(info.name))
+        << info.name << " at ordinal " << info.ordinal;
+  }
+  EXPECT_EQ(table.size(), 28u);
   EXPECT_EQ(dir.names, table);
 }
 

@@ -4,9 +4,12 @@
 ;   ISCC /I<folder of QMIS.iss> /DQMIS_DLL=<path of QMIS.dll> /O<folder> /Fqmis-sample-setup qmis-sample.iss
 ;   qmis-sample-setup.exe /VERYSILENT /SUPPRESSMSGBOXES /NORESTART
 ;
-; At install it parks the pending renames around its file copy, claims two
-; shared keys, takes the Audio-CD AutoPlay default and a file extension, and
-; runs a helper program silently; its uninstaller hands all of it back.
+; At install it parks the pending renames around its file copy, renames its
+; data folder into place, claims two shared keys, takes the Audio-CD
+; AutoPlay default and a file extension, runs a helper program from its own
+; folder silently and records its size; its uninstaller hands all of it
+; back. The folder may be named in any script: paths go to the DLL's
+; Unicode entry points.
 ; In 64-bit install mode the lists QMIS.dll reads are written to the 32-bit
 ; view of the registry (HKLM32), which is the one a 32-bit DLL sees.
 
@@ -32,6 +35,10 @@ OutputBaseFilename=qmis-sample-setup
 Source: "{#QMIS_DLL}"; Flags: dontcopy
 Source: "{#QMIS_DLL}"; DestDir: "{app}"
 
+[UninstallDelete]
+Type: filesandordirs; Name: "{app}\data"
+Type: filesandordirs; Name: "{app}\helper"
+
 [Code]
 const
   ProductKey = '{#Product}';
@@ -53,9 +60,26 @@ begin
   RegWriteStringValue(HKLM32, ListsKey + '\Extensions', '{#Extension}', '');
 end;
 
-procedure CurStepChanged(CurStep: TSetupStep);
+{ The product's data, written under a working name and then renamed. }
+procedure PlaceData;
+begin
+  ForceDirectories(ExpandConstant('{app}\data.new'));
+  SaveStringToFile(ExpandConstant('{app}\data.new\data.bin'), '0123456789', False);
+  QMIS_RenameDirectory(ExpandConstant('{app}\data.new'), ExpandConstant('{app}\data'));
+end;
+
+{ A helper program in the product's folder, run silently for its exit code. }
+function RunHelper: Cardinal;
 var
   MessageText: String;
+begin
+  ForceDirectories(ExpandConstant('{app}\helper'));
+  FileCopy(ExpandConstant('{cmd}'), ExpandConstant('{app}\helper\cmd.exe'), False);
+  Result := QMIS_RunSilently('"' + ExpandConstant('{app}\helper\cmd.exe') + '" /c exit 3010',
+    MessageText);
+end;
+
+procedure CurStepChanged(CurStep: TSetupStep);
 begin
   case CurStep of
     ssInstall:
@@ -65,8 +89,7 @@ begin
       begin
         if Parked then
           QMIS_RestorePendingFileRename;
-        RegWriteDWordValue(HKLM32, ListsKey, 'EstimatedBytes',
-          QMIS_GetCopyFileSize(ExpandConstant('{app}')));
+        PlaceData;
         RegWriteDWordValue(HKLM32, ListsKey, 'ClaimResult',
           QMIS_SetRefcountedKey(ProductKey, 'Shared\Engine', 1) +
           QMIS_SetRefcountedKey(ProductKey, 'Shared\Fonts', 1));
@@ -75,9 +98,10 @@ begin
         RegWriteStringValue(HKCR32, 'AudioCD\shell\{#Handler}\command', '',
           '"' + ExpandConstant('{app}') + '\sample.exe" /cd');
         QMIS_RegisterAutoInsertTag(ProductKey);
-        RegWriteDWordValue(HKLM32, ListsKey, 'HelperExitCode',
-          QMIS_RunSilently('cmd.exe /c exit 3010', MessageText));
+        RegWriteDWordValue(HKLM32, ListsKey, 'HelperExitCode', RunHelper);
         RegWriteStringValue(HKLM32, ListsKey, 'Version', QMIS_VersionText);
+        RegWriteDWordValue(HKLM32, ListsKey, 'DataBytes',
+          QMIS_GetCopyFileSize(ExpandConstant('{app}\data')));
       end;
   end;
 end;

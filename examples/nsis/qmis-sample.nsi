@@ -14,7 +14,9 @@
 ;
 ; Besides its NSIS uninstaller, the product leaves "uninstall.qmis", the
 ; script for an uninstaller host that calls UninstInitialize
-; (tools/uninstaller-host).
+; (tools/uninstaller-host), in UTF-16 so that any folder name survives.
+;
+; The folder may be named in any script: the path macros hand the DLL UTF-16.
 ;
 Unicode true
 !include "QMIS.nsh"
@@ -55,6 +57,13 @@ Section "Install"
   StrCmp $7 1 0 +2
     ${QMIS_RestorePendingFileRename} $7
 
+  ; The product's data, copied under a working name and then renamed.
+  CreateDirectory "$INSTDIR\data.new"
+  FileOpen $1 "$INSTDIR\data.new\data.bin" w
+  FileWrite $1 "0123456789"
+  FileClose $1
+  ${QMIS_RenameDirectory} "$INSTDIR\data.new" "$INSTDIR\data" $0
+
   ; A key shared with the maker's other products, claimed with this product's bits.
   ${QMIS_SetRefcountedKey} "${PRODUCT}" "Shared\Sample" ${BITS} $0
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "ClaimResult" $0
@@ -62,8 +71,9 @@ Section "Install"
 
   ; The uninstaller host's script: what the host removes itself.
   FileOpen $1 "$INSTDIR\uninstall.qmis" w
-  FileWrite $1 "file $INSTDIR\readme.txt$\r$\nfile $INSTDIR\QMIS.dll$\r$\nfile $INSTDIR\uninstall.exe$\r$\n"
-  FileWrite $1 "key HKLM\${UNINSTALL_KEY}$\r$\nfile $INSTDIR\uninstall.qmis$\r$\ndir $INSTDIR$\r$\n"
+  FileWriteUTF16LE /BOM $1 "file $INSTDIR\readme.txt$\r$\nfile $INSTDIR\QMIS.dll$\r$\nfile $INSTDIR\uninstall.exe$\r$\n"
+  FileWriteUTF16LE $1 "file $INSTDIR\data\data.bin$\r$\ndir $INSTDIR\data$\r$\nfile $INSTDIR\helper\cmd.exe$\r$\ndir $INSTDIR\helper$\r$\n"
+  FileWriteUTF16LE $1 "key HKLM\${UNINSTALL_KEY}$\r$\nfile $INSTDIR\uninstall.qmis$\r$\ndir $INSTDIR$\r$\n"
   FileClose $1
 
 !ifdef WITH_DEPENDENT
@@ -74,8 +84,8 @@ Section "Install"
   FileClose $1
   WriteRegStr HKLM "SOFTWARE\Quillmoor\${PRODUCT} Plugin" "Installed" "yes"
   FileOpen $1 "$INSTDIR\plugin\uninstall.qmis" w
-  FileWrite $1 "file $INSTDIR\plugin\plugin.dat$\r$\nkey HKLM\SOFTWARE\Quillmoor\${PRODUCT} Plugin$\r$\n"
-  FileWrite $1 "file $INSTDIR\plugin\uninstall.qmis$\r$\ndir $INSTDIR\plugin$\r$\n"
+  FileWriteUTF16LE /BOM $1 "file $INSTDIR\plugin\plugin.dat$\r$\nkey HKLM\SOFTWARE\Quillmoor\${PRODUCT} Plugin$\r$\n"
+  FileWriteUTF16LE $1 "file $INSTDIR\plugin\uninstall.qmis$\r$\ndir $INSTDIR\plugin$\r$\n"
   FileClose $1
   WriteRegStr HKLM "${UNINSTALL_KEY}\Dependents" "Plugin" "$INSTDIR\plugin\uninstall.qmis"
 !endif
@@ -94,9 +104,15 @@ Section "Install"
   ${QMIS_RegisterAutoInsertTag} "${PRODUCT}"
 !endif
 
-  ; A helper program, run silently for its exit code.
-  ${QMIS_SilentRunExternalWait} "cmd.exe /c exit 3010" $1 $0
+  ; A helper program in the product's folder, run silently for its exit code.
+  CreateDirectory "$INSTDIR\helper"
+  CopyFiles /SILENT "$SYSDIR\cmd.exe" "$INSTDIR\helper"
+  ${QMIS_SilentRunExternalWait} '"$INSTDIR\helper\cmd.exe" /c exit 3010' $1 $0
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "HelperExitCode" $0
+
+  ; What was installed.
+  ${QMIS_GetCopyFileSize} "$INSTDIR" $0
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "InstalledBytes" $0
 
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
@@ -121,6 +137,10 @@ Section "Uninstall"
   Delete "$INSTDIR\readme.txt"
   Delete "$INSTDIR\uninstall.exe"
   Delete "$INSTDIR\uninstall.qmis"
+  Delete "$INSTDIR\data\data.bin"
+  RMDir "$INSTDIR\data"
+  Delete "$INSTDIR\helper\cmd.exe"
+  RMDir "$INSTDIR\helper"
   RMDir "$INSTDIR"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd

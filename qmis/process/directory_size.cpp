@@ -6,6 +6,7 @@
 #include "qmis/ansi_text.h"
 #include "qmis/handles.h"
 #include "qmis/path_buffer.h"
+#include "qmis/wide_text.h"
 
 namespace qmis {
 namespace {
@@ -13,10 +14,9 @@ namespace {
 constexpr char kAllEntries[] = "*.*";
 constexpr wchar_t kAllEntriesWide[] = L"*.*";
 
-// The walk below the argument runs in UTF-16: the ANSI search would hand
-// back a name the ANSI code page cannot spell with '?' in it, and the search
-// below that folder would fail, leaving its files out.
-using WidePath = wchar_t[kPathBufferSize];
+// The walk runs in UTF-16: the ANSI search would hand back a name the ANSI
+// code page cannot spell with '?' in it, and the search below that folder
+// would fail, leaving its files out.
 
 // `path` with a backslash and `name` appended, or false when the path would
 // not fit (so a name is never written over the start of a path).
@@ -40,12 +40,6 @@ bool AppendWideName(wchar_t* path, const wchar_t* name) {
   if (offset + length + 1 > kPathBufferSize) return false;
   std::wmemcpy(path + offset, name, length + 1);
   return true;
-}
-
-// An ANSI path in the ANSI code page, as UTF-16; false when it cannot be
-// converted. Every byte gives at most one UTF-16 unit, so it always fits.
-bool ToWide(const char* ansi, WidePath& wide) {
-  return MultiByteToWideChar(CP_ACP, 0, ansi, -1, wide, kPathBufferSize) > 0;
 }
 
 DWORD SumEntries(const wchar_t* base, const wchar_t* pattern);
@@ -101,17 +95,22 @@ DWORD EnsureTrailingBackslash(char* path, DWORD capacity) {
   return end.length + 1;
 }
 
-DWORD GetCopyFileSize(const char* directory) {
-  // The argument is ANSI: its pattern is made by whole characters of the
-  // ANSI code page, then both go over to UTF-16 for the walk.
-  PathBuffer base;
+DWORD GetCopyFileSize(const wchar_t* directory) {
+  WidePath base;
+  WidePath pattern;
+  if (!CopyWidePath(base, directory) || !CopyWidePath(pattern, directory)) return 0;
+  if (!AppendWideName(pattern, kAllEntriesWide)) return 0;
+  return SumEntries(base, pattern);
+}
+
+DWORD GetCopyFileSizeAnsi(const char* directory) {
+  // The limits count bytes: the directory and its search pattern, made by
+  // whole characters of the ANSI code page, must each fit 260 bytes.
   PathBuffer pattern;
-  if (!CopyPath(base, directory) || !CopyPath(pattern, directory)) return 0;
-  if (!AppendName(pattern, kAllEntries)) return 0;
-  WidePath wideBase;
-  WidePath widePattern;
-  if (!ToWide(base, wideBase) || !ToWide(pattern, widePattern)) return 0;
-  return SumEntries(wideBase, widePattern);
+  if (!CopyPath(pattern, directory) || !AppendName(pattern, kAllEntries)) return 0;
+  WidePath wide;
+  if (!WidenPath(directory, wide)) return 0;
+  return GetCopyFileSize(wide);
 }
 
 }  // namespace qmis

@@ -11,7 +11,12 @@ namespace qmis {
 [[nodiscard]] DWORD EnsureTrailingBackslash(char* path, DWORD capacity);
 
 // The low 32 bits of every file's size below `directory`, summed modulo 2^32.
-// Names beginning with '.' are left out, with everything below them.
-[[nodiscard]] DWORD GetCopyFileSize(const char* directory);
+// Names beginning with '.' are left out, with everything below them. 0 when
+// the directory's search pattern does not fit 260 units.
+[[nodiscard]] DWORD GetCopyFileSize(const wchar_t* directory);
+
+// The same for a directory in the ANSI code page, whose pattern must fit
+// 260 bytes.
+[[nodiscard]] DWORD GetCopyFileSizeAnsi(const char* directory);
 
 }  // namespace qmis

@@ -13,10 +13,20 @@ extern "C" {
 
 int WINAPI QMSetup_RegSaveKey(HKEY root, char* subkey, char* file) {
   if (subkey == nullptr || file == nullptr) return 0;
+  return qmis::RegSaveKeyToFileAnsi(root, subkey, file);
+}
+
+int WINAPI QMSetup_RegSaveKeyW(HKEY root, const wchar_t* subkey, const wchar_t* file) {
+  if (subkey == nullptr || file == nullptr) return 0;
   return qmis::RegSaveKeyToFile(root, subkey, file);
 }
 
 int WINAPI QMSetup_RegRestoreKey(HKEY root, char* subkey, char* file) {
+  if (subkey == nullptr || file == nullptr) return 0;
+  return qmis::RegRestoreKeyFromFileAnsi(root, subkey, file);
+}
+
+int WINAPI QMSetup_RegRestoreKeyW(HKEY root, const wchar_t* subkey, const wchar_t* file) {
   if (subkey == nullptr || file == nullptr) return 0;
   return qmis::RegRestoreKeyFromFile(root, subkey, file);
 }

@@ -1,6 +1,7 @@
 #include "qmis/registry/hive.h"
 
 #include "qmis/handles.h"
+#include "qmis/wide_text.h"
 
 namespace qmis {
 namespace {
@@ -13,24 +14,25 @@ struct HiveOperation {
   const char* privilege;
   DWORD options;
   REGSAM access;
-  LONG (*apply)(HKEY key, const char* file);
+  LONG (*apply)(HKEY key, const wchar_t* file);
 };
 
-LONG SaveHive(HKEY key, const char* file) { return RegSaveKeyA(key, file, nullptr); }
-LONG RestoreHive(HKEY key, const char* file) { return RegRestoreKeyA(key, file, 0); }
+LONG SaveHive(HKEY key, const wchar_t* file) { return RegSaveKeyW(key, file, nullptr); }
+LONG RestoreHive(HKEY key, const wchar_t* file) { return RegRestoreKeyW(key, file, 0); }
 
 // Opens or creates the key and lets the system save or restore it.
-bool ApplyToKey(HKEY root, const char* subkey, const char* file, const HiveOperation& operation) {
+bool ApplyToKey(HKEY root, const wchar_t* subkey, const wchar_t* file,
+                const HiveOperation& operation) {
   UniqueKey key;
   DWORD disposition = 0;
-  if (RegCreateKeyExA(root, subkey, 0, nullptr, operation.options, operation.access, nullptr,
+  if (RegCreateKeyExW(root, subkey, 0, nullptr, operation.options, operation.access, nullptr,
                       key.put(), &disposition) != ERROR_SUCCESS) {
     return false;
   }
   return operation.apply(key.get(), file) == ERROR_SUCCESS;
 }
 
-int RunWithPrivilege(HKEY root, const char* subkey, const char* file,
+int RunWithPrivilege(HKEY root, const wchar_t* subkey, const wchar_t* file,
                      const HiveOperation& operation) {
   UniqueHandle token;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put())) {
@@ -61,18 +63,34 @@ int RunWithPrivilege(HKEY root, const char* subkey, const char* file,
 
 }  // namespace
 
-int RegSaveKeyToFile(HKEY root, const char* subkey, const char* file) {
+int RegSaveKeyToFile(HKEY root, const wchar_t* subkey, const wchar_t* file) {
+  if (!FitsWidePath(subkey) || !FitsWidePath(file)) return 0;
   // Some platforms' save overwrites an existing file; this one never does.
-  if (GetFileAttributesA(file) != INVALID_FILE_ATTRIBUTES) return 0;
+  if (GetFileAttributesW(file) != INVALID_FILE_ATTRIBUTES) return 0;
   static constexpr HiveOperation kSave{SE_BACKUP_NAME, REG_OPTION_BACKUP_RESTORE, KEY_WRITE,
                                        SaveHive};
   return RunWithPrivilege(root, subkey, file, kSave);
 }
 
-int RegRestoreKeyFromFile(HKEY root, const char* subkey, const char* file) {
+int RegRestoreKeyFromFile(HKEY root, const wchar_t* subkey, const wchar_t* file) {
+  if (!FitsWidePath(subkey) || !FitsWidePath(file)) return 0;
   static constexpr HiveOperation kRestore{SE_RESTORE_NAME, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                                           RestoreHive};
   return RunWithPrivilege(root, subkey, file, kRestore);
+}
+
+int RegSaveKeyToFileAnsi(HKEY root, const char* subkey, const char* file) {
+  WidePath wideSubkey;
+  WidePath wideFile;
+  if (!WidenPath(subkey, wideSubkey) || !WidenPath(file, wideFile)) return 0;
+  return RegSaveKeyToFile(root, wideSubkey, wideFile);
+}
+
+int RegRestoreKeyFromFileAnsi(HKEY root, const char* subkey, const char* file) {
+  WidePath wideSubkey;
+  WidePath wideFile;
+  if (!WidenPath(subkey, wideSubkey) || !WidenPath(file, wideFile)) return 0;
+  return RegRestoreKeyFromFile(root, wideSubkey, wideFile);
 }
 
 }  // namespace qmis

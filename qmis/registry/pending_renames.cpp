@@ -10,9 +10,17 @@
 namespace qmis {
 namespace {
 
+// The lists are read and written as the system keeps them, in UTF-16, so
+// that no path in them goes through the ANSI code page: its bytes come
+// back exactly as they went in.
+//
 // The largest list either operation reads from the parked value, and the
-// largest it parks: a restore must be able to read back what a backup wrote.
-constexpr DWORD kListLimit = 0x10000;
+// largest it parks, in bytes: 65,536 UTF-16 characters. A restore must be
+// able to read back what a backup wrote.
+constexpr DWORD kListLimit = 0x20000;
+// The list's final empty string: one UTF-16 zero. A join drops it from the
+// older list, whatever those two bytes hold (one byte of a one-byte list).
+constexpr DWORD kListEnd = sizeof(wchar_t);
 
 struct ListValue {
   bool present = false;
@@ -23,25 +31,30 @@ struct ListValue {
 
 // Reads a whole value of at most `limit` bytes. A missing value gives
 // ERROR_FILE_NOT_FOUND with `present` false; a larger one ERROR_MORE_DATA.
-LONG ReadList(HKEY key, const char* name, DWORD limit, ListValue& list) {
+LONG ReadList(HKEY key, const wchar_t* name, DWORD limit, ListValue& list) {
   DWORD size = 0;
-  LONG status = RegQueryValueExA(key, name, nullptr, &list.type, nullptr, &size);
+  LONG status = RegQueryValueExW(key, name, nullptr, &list.type, nullptr, &size);
   if (status != ERROR_SUCCESS) return status;
   if (size > limit) return ERROR_MORE_DATA;
   list.bytes = GlobalBlock::Allocate(size);
   if (!list.bytes) return ERROR_NOT_ENOUGH_MEMORY;
   list.size = size;
-  status = RegQueryValueExA(key, name, nullptr, &list.type,
+  status = RegQueryValueExW(key, name, nullptr, &list.type,
                             reinterpret_cast<BYTE*>(list.bytes.data()), &list.size);
   list.present = status == ERROR_SUCCESS;
   return status;
 }
 
-// Whether `list` begins with `head` without its final zero: the parked
-// list already written at the front of the pending one. Both hold bytes.
+// The bytes of `list` that a join keeps: all but its final empty string.
+DWORD KeptBytes(const ListValue& list) {
+  return list.size - (list.size < kListEnd ? list.size : kListEnd);
+}
+
+// Whether `list` begins with `head` without its final empty string: the
+// parked list already written at the front of the pending one.
 bool BeginsWithList(const ListValue& list, const ListValue& head) {
-  return list.size >= head.size - 1 &&
-         std::memcmp(list.bytes.data(), head.bytes.data(), head.size - 1) == 0;
+  const DWORD kept = KeptBytes(head);
+  return list.size >= kept && std::memcmp(list.bytes.data(), head.bytes.data(), kept) == 0;
 }
 
 // Whether `list` ends with the whole of `tail`: the pending list already
@@ -52,16 +65,17 @@ bool EndsWithList(const ListValue& list, const ListValue& tail) {
          std::memcmp(list.bytes.data() + list.size - tail.size, tail.bytes.data(), tail.size) == 0;
 }
 
-// The older list without its final zero, then the newer list: one list that
-// ends as the newer one does, with a single empty string, and has the older
-// list's type. Both hold bytes.
+// The older list without its final empty string, then the newer list: one
+// list that ends as the newer one does, with a single empty string, and has
+// the older list's type.
 bool JoinLists(const ListValue& older, const ListValue& newer, ListValue& joined) {
+  const DWORD kept = KeptBytes(older);
   joined.type = older.type;
-  joined.size = older.size - 1 + newer.size;
+  joined.size = kept + newer.size;
   joined.bytes = GlobalBlock::Allocate(joined.size);
   if (!joined.bytes) return false;
-  std::memcpy(joined.bytes.data(), older.bytes.data(), older.size - 1);
-  std::memcpy(joined.bytes.data() + older.size - 1, newer.bytes.data(), newer.size);
+  std::memcpy(joined.bytes.data(), older.bytes.data(), kept);
+  std::memcpy(joined.bytes.data() + kept, newer.bytes.data(), newer.size);
   return true;
 }
 
@@ -84,8 +98,8 @@ bool OpenSessionManager(UniqueKey& key) {
          ERROR_SUCCESS;
 }
 
-LONG WriteList(HKEY key, const char* name, const ListValue& list) {
-  return RegSetValueExA(key, name, 0, list.type, reinterpret_cast<const BYTE*>(list.bytes.data()),
+LONG WriteList(HKEY key, const wchar_t* name, const ListValue& list) {
+  return RegSetValueExW(key, name, 0, list.type, reinterpret_cast<const BYTE*>(list.bytes.data()),
                         list.size);
 }
 
@@ -93,7 +107,7 @@ LONG WriteList(HKEY key, const char* name, const ListValue& list) {
 // value is `current` (one of the two); nothing is written when it already
 // holds them all. A list for the parked value must stay readable by a
 // restore.
-LONG WriteMerged(HKEY key, const char* name, const ListValue& parked, const ListValue& pending,
+LONG WriteMerged(HKEY key, const wchar_t* name, const ListValue& parked, const ListValue& pending,
                  const ListValue& current) {
   if (const ListValue* whole = AlreadyJoined(parked, pending)) {
     return whole == &current ? ERROR_SUCCESS : WriteList(key, name, *whole);
@@ -110,17 +124,17 @@ int BackupPendingFileRename() {
   UniqueKey key;
   if (!OpenSessionManager(key)) return 0;
   ListValue pending;
-  if (ReadList(key.get(), kPendingRenamesValue, kListLimit, pending) != ERROR_SUCCESS) return 0;
+  if (ReadList(key.get(), kPendingRenamesValueW, kListLimit, pending) != ERROR_SUCCESS) return 0;
 
   // A list parked by an earlier backup that was never restored stays in
   // front of the current one; a parked value that cannot be read is never
   // written over.
   ListValue parked;
-  const LONG parkedStatus = ReadList(key.get(), kParkedRenamesValue, kListLimit, parked);
+  const LONG parkedStatus = ReadList(key.get(), kParkedRenamesValueW, kListLimit, parked);
   if (parkedStatus != ERROR_SUCCESS && parkedStatus != ERROR_FILE_NOT_FOUND) return 0;
   const LONG written = parked.present
-                           ? WriteMerged(key.get(), kParkedRenamesValue, parked, pending, parked)
-                           : WriteList(key.get(), kParkedRenamesValue, pending);
+                           ? WriteMerged(key.get(), kParkedRenamesValueW, parked, pending, parked)
+                           : WriteList(key.get(), kParkedRenamesValueW, pending);
   if (written != ERROR_SUCCESS) return 0;
 
   if (RegDeleteValueA(key.get(), kPendingRenamesValue) != ERROR_SUCCESS) return 0;
@@ -131,14 +145,14 @@ int RestorePendingFileRename() {
   UniqueKey key;
   if (!OpenSessionManager(key)) return 0;
   ListValue parked;
-  if (ReadList(key.get(), kParkedRenamesValue, kListLimit, parked) != ERROR_SUCCESS) return 0;
+  if (ReadList(key.get(), kParkedRenamesValueW, kListLimit, parked) != ERROR_SUCCESS) return 0;
 
   // Entries scheduled since the backup are read whole, however large.
   ListValue pending;
-  const LONG pendingStatus = ReadList(key.get(), kPendingRenamesValue, MAXDWORD, pending);
+  const LONG pendingStatus = ReadList(key.get(), kPendingRenamesValueW, MAXDWORD, pending);
   if (pendingStatus != ERROR_SUCCESS && pendingStatus != ERROR_FILE_NOT_FOUND) return 0;
 
-  if (WriteMerged(key.get(), kPendingRenamesValue, parked, pending, pending) != ERROR_SUCCESS)
+  if (WriteMerged(key.get(), kPendingRenamesValueW, parked, pending, pending) != ERROR_SUCCESS)
     return 0;
   RegDeleteValueA(key.get(), kParkedRenamesValue);
   return 1;

@@ -1,5 +1,7 @@
 #include "qmis/registry/value_walk.h"
 
+#include <cstring>
+
 namespace qmis {
 
 bool ValueWalkGoesOn(HKEY key, LONG status, DWORD index) {
@@ -13,12 +15,43 @@ bool ValueWalkGoesOn(HKEY key, LONG status, DWORD index) {
   return index + 1 < values;
 }
 
-LONG ReadTextValue(HKEY key, const char* name, TextValue& value) {
-  value.size = MAX_PATH;
+void TerminateText(wchar_t* data, DWORD size) {
+  // An odd count leaves half a unit: its other byte is cleared too.
+  if (size % 2 != 0) reinterpret_cast<BYTE*>(data)[size] = 0;
+  data[(size + 1) / 2] = L'\0';
+}
+
+namespace {
+
+bool IsTextType(DWORD type) {
+  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+// A value of another type holds bytes the system never converts: the ANSI
+// functions hand them over as they are, as ANSI text. They are taken as such
+// here too, at most 260 bytes, and become the same UTF-16 text.
+LONG WidenStoredBytes(TextValue& value) {
+  if (value.size > MAX_PATH) return ERROR_MORE_DATA;
+  char bytes[MAX_PATH];
+  std::memcpy(bytes, value.data, value.size);
+  const int units = value.size == 0
+                        ? 0
+                        : MultiByteToWideChar(CP_ACP, 0, bytes, static_cast<int>(value.size),
+                                              value.data, MAX_PATH);
+  if (value.size != 0 && units == 0) return ERROR_NO_UNICODE_TRANSLATION;
+  value.size = static_cast<DWORD>(units) * sizeof(wchar_t);
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+LONG ReadTextValue(HKEY key, const wchar_t* name, TextValue& value) {
+  value.size = MAX_PATH * sizeof(wchar_t);
   value.type = REG_NONE;
-  const LONG status = RegQueryValueExA(key, name, nullptr, &value.type,
-                                       reinterpret_cast<BYTE*>(value.data), &value.size);
-  value.data[status == ERROR_SUCCESS ? value.size : 0] = '\0';
+  LONG status = RegQueryValueExW(key, name, nullptr, &value.type,
+                                 reinterpret_cast<BYTE*>(value.data), &value.size);
+  if (status == ERROR_SUCCESS && !IsTextType(value.type)) status = WidenStoredBytes(value);
+  TerminateText(value.data, status == ERROR_SUCCESS ? value.size : 0);
   return status;
 }
 

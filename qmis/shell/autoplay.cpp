@@ -10,6 +10,7 @@
 #include "qmis/registry/value_walk.h"
 #include "qmis/shell/saved_default.h"
 #include "qmis/text.h"
+#include "qmis/wide_text.h"
 
 namespace qmis {
 namespace {
@@ -19,16 +20,23 @@ bool OpenAudioCdShell(UniqueKey& key) {
          ERROR_SUCCESS;
 }
 
+// The handler name, and the same in UTF-16 for comparing with the default,
+// which is read as the system keeps it.
+bool BuildHandlerNames(const char* productKey, PathBuffer& handler, WidePath& wideHandler) {
+  return BuildHandlerName(productKey, handler) && WidenPath(handler, wideHandler);
+}
+
 }  // namespace
 
 void RegisterAutoInsertTag(const char* productKey) {
   PathBuffer handler;
-  if (!BuildHandlerName(productKey, handler)) return;
+  WidePath wideHandler;
+  if (!BuildHandlerNames(productKey, handler, wideHandler)) return;
   UniqueKey shell;
   if (!OpenAudioCdShell(shell)) return;
   TextValue current;
   if (ReadTextValue(shell.get(), nullptr, current) != ERROR_SUCCESS) return;
-  if (lstrcmpA(current.data, handler) == 0) return;  // already held
+  if (lstrcmpW(current.data, wideHandler) == 0) return;  // already held
   // The default is taken only once the earlier one is safely saved.
   if (SaveDefault(shell.get(), current) != ERROR_SUCCESS) return;
   RegSetValueExA(shell.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(handler),
@@ -37,12 +45,13 @@ void RegisterAutoInsertTag(const char* productKey) {
 
 void UnregisterAutoInsertTag(const char* productKey) {
   PathBuffer handler;
-  if (!BuildHandlerName(productKey, handler)) return;
+  WidePath wideHandler;
+  if (!BuildHandlerNames(productKey, handler, wideHandler)) return;
   UniqueKey shell;
   if (!OpenAudioCdShell(shell)) return;
   TextValue current;
   const bool held = ReadTextValue(shell.get(), nullptr, current) != ERROR_SUCCESS ||
-                    lstrcmpA(current.data, handler) == 0;
+                    lstrcmpW(current.data, wideHandler) == 0;
   // The saved verb is removed unless it is still needed: when it could not
   // be read or written back, it stays for a later attempt.
   const Restore restore = held ? RestoreSavedDefault(shell.get()) : Restore::kNothingSaved;

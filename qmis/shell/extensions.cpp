@@ -9,6 +9,7 @@
 #include "qmis/registry/value_walk.h"
 #include "qmis/shell/saved_default.h"
 #include "qmis/text.h"
+#include "qmis/wide_text.h"
 
 namespace qmis {
 namespace {
@@ -16,12 +17,15 @@ namespace {
 // Gives the extension back to its earlier file type when the product holds
 // it (no readable default, or the product's file type in any letter case).
 void HandBackExtension(const char* extension, const char* fileType) {
+  // The default is read as the system keeps it, in UTF-16.
+  WidePath wideFileType;
+  if (!WidenPath(fileType, wideFileType)) return;
   UniqueKey key;
   if (RegOpenKeyExA(HKEY_CLASSES_ROOT, extension, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS)
     return;
   TextValue current;
   const bool held = ReadTextValue(key.get(), nullptr, current) != ERROR_SUCCESS ||
-                    lstrcmpiA(current.data, fileType) == 0;
+                    lstrcmpiW(current.data, wideFileType) == 0;
   if (!held) return;  // another program's now: its key and "QmPrevious" stay
   switch (RestoreSavedDefault(key.get())) {
     case Restore::kRestored:

@@ -9,7 +9,8 @@
 
 namespace qmis {
 
-// Writes `previous` as "QmPrevious" (REG_SZ, the byte count it was read with).
+// Writes `previous` as "QmPrevious" (REG_SZ, the bytes and byte count it was
+// read with, in UTF-16 so that no character is lost).
 [[nodiscard]] LONG SaveDefault(HKEY key, const TextValue& previous);
 
 enum class Restore {
@@ -19,7 +20,8 @@ enum class Restore {
   kWriteFailed,   // writing it back failed: "QmPrevious" must stay
 };
 
-// Makes "QmPrevious" the default again, as REG_SZ with the byte count read.
+// Makes "QmPrevious" the default again, as REG_SZ with the bytes and byte
+// count read.
 // "QmPrevious" itself is left to the caller.
 [[nodiscard]] Restore RestoreSavedDefault(HKEY key);
 

@@ -1,38 +1,49 @@
 #include "qmis/uninstall/command_line.h"
 
 #include <cstring>
+#include <cwchar>
 
 #include "qmis/ansi_text.h"
 
 namespace qmis {
 namespace {
 
-// Copies `length` bytes from `begin` into `out` without one leading and one
-// trailing double quote; 0 (with the empty string) when they do not fit.
-int CopyUnquoted(const char* begin, size_t length, PathBuffer& out) {
-  if (length > 0 && *begin == '"') {
+// Whether the text ends with a quote: by whole characters of the ANSI code
+// page, or by its last UTF-16 unit (no surrogate is a quote).
+bool EndsWithQuote(const char* text) { return EndsWithChar(text, '"') != 0; }
+bool EndsWithQuote(const wchar_t* text) {
+  const size_t length = std::wcslen(text);
+  return length > 0 && text[length - 1] == L'"';
+}
+
+// Copies `length` characters from `begin` into `out` without one leading and
+// one trailing double quote; 0 (with the empty string) when they do not fit.
+template <typename Char>
+int CopyUnquoted(const Char* begin, size_t length, Char (&out)[kPathBufferSize]) {
+  if (length > 0 && *begin == Char('"')) {
     ++begin;
     --length;
   }
-  // One byte more than the result may hold: a closing quote may still go.
-  char work[kPathBufferSize + 1];
+  // One character more than the result may hold: a closing quote may still go.
+  Char work[kPathBufferSize + 1];
   if (length > kPathBufferSize) {
-    out[0] = '\0';
+    out[0] = Char(0);
     return 0;
   }
-  std::memcpy(work, begin, length);
-  work[length] = '\0';
-  if (length > 0 && EndsWithChar(work, '"')) work[--length] = '\0';
+  std::memcpy(work, begin, length * sizeof(Char));
+  work[length] = Char(0);
+  if (length > 0 && EndsWithQuote(work)) work[--length] = Char(0);
   if (length >= kPathBufferSize) {
-    out[0] = '\0';
+    out[0] = Char(0);
     return 0;
   }
-  std::memcpy(out, work, length + 1);
+  std::memcpy(out, work, (length + 1) * sizeof(Char));
   return 1;
 }
 
-int NotFound(PathBuffer& out) {
-  out[0] = '\0';
+template <typename Char>
+int NotFound(Char (&out)[kPathBufferSize]) {
+  out[0] = Char(0);
   return 0;
 }
 
@@ -45,10 +56,10 @@ int EndsWithChar(const char* text, DWORD ch) {
   return static_cast<BYTE>(*end.last) == static_cast<BYTE>(ch) ? 1 : 0;
 }
 
-int GetUninstallerPath(const char* commandLine, PathBuffer& path) {
-  const long marker = FindMarker(commandLine, " -f");
-  if (marker < 0) return NotFound(path);
-  return CopyUnquoted(commandLine, static_cast<size_t>(marker), path);
+int GetUninstallerPath(const wchar_t* commandLine, WidePath& path) {
+  const wchar_t* marker = std::wcsstr(commandLine, L" -f");
+  if (marker == nullptr) return NotFound(path);
+  return CopyUnquoted(commandLine, static_cast<size_t>(marker - commandLine), path);
 }
 
 int GetProductArg(const char* commandLine, PathBuffer& productKey) {

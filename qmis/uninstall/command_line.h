@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "qmis/path_buffer.h"
+#include "qmis/wide_text.h"
 
 namespace qmis {
 
@@ -13,9 +14,11 @@ namespace qmis {
 [[nodiscard]] int EndsWithChar(const char* text, DWORD ch);
 
 // The text before the first " -f", without one leading and one trailing
-// quote. Returns 0 with the empty string when the marker is missing or the
-// path would not fit 260 bytes (it is never cut).
-[[nodiscard]] int GetUninstallerPath(const char* commandLine, PathBuffer& path);
+// quote, from the command line in UTF-16: the host's own path is a file name,
+// kept whole whatever its characters. Returns 0 with the empty string when
+// the marker is missing or the path would not fit 260 units (it is never
+// cut).
+[[nodiscard]] int GetUninstallerPath(const wchar_t* commandLine, WidePath& path);
 
 // The text after the first "-z" to the end of the line, without one leading
 // and one trailing quote. Returns 0 with the empty string when the marker is

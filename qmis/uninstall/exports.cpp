@@ -9,7 +9,7 @@
 extern "C" {
 
 int WINAPI UninstInitialize(DWORD, DWORD, DWORD) {
-  qmis::UninstallProduct(GetCommandLineA());
+  qmis::UninstallProduct(GetCommandLineA(), GetCommandLineW());
   return 0;
 }
 

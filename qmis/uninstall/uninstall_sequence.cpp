@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include <cstring>
+#include <cwchar>
 
 #include "qmis/handles.h"
 #include "qmis/layout.h"
@@ -13,6 +13,7 @@
 #include "qmis/shell/autoplay.h"
 #include "qmis/shell/extensions.h"
 #include "qmis/uninstall/command_line.h"
+#include "qmis/wide_text.h"
 
 namespace qmis {
 namespace {
@@ -23,27 +24,27 @@ namespace {
 // one that is no file as a whole (it carries the host's own options, or was
 // cut by the first " -f"), goes in as it is: quotes would make it name no
 // program at all.
-bool NeedsQuotes(const char* uninstallerPath) {
-  return std::strchr(uninstallerPath, ' ') != nullptr &&
-         std::strchr(uninstallerPath, '"') == nullptr && IsFilePresent(uninstallerPath);
+bool NeedsQuotes(const wchar_t* uninstallerPath) {
+  return std::wcschr(uninstallerPath, L' ') != nullptr &&
+         std::wcschr(uninstallerPath, L'"') == nullptr && IsFilePresent(uninstallerPath);
 }
 
 }  // namespace
 
-const char* DependentCommandFormat(const char* uninstallerPath) {
+const wchar_t* DependentCommandFormat(const wchar_t* uninstallerPath) {
   // Without a program the command would begin with a space: at best nothing
   // starts, at worst whatever the system finds under the command's first
   // word.
-  if (uninstallerPath[0] == '\0') return nullptr;
+  if (uninstallerPath[0] == L'\0') return nullptr;
   return NeedsQuotes(uninstallerPath) ? kQuotedDependentCommandFormat : kDependentCommandFormat;
 }
 
-void UninstallProduct(const char* commandLine) {
-  PathBuffer uninstallerPath;
+void UninstallProduct(const char* commandLine, const wchar_t* wideCommandLine) {
+  WidePath uninstallerPath;
   PathBuffer productKey;
   // A part that is missing or too long is left empty: the steps run with it
   // as it is, and no dependent is run without a program path.
-  (void)GetUninstallerPath(commandLine, uninstallerPath);
+  (void)GetUninstallerPath(wideCommandLine, uninstallerPath);
   (void)GetProductArg(commandLine, productKey);
   // Every step runs, whatever an earlier one found; no result reaches the host.
   UnregisterExtensions(productKey);
@@ -52,37 +53,38 @@ void UninstallProduct(const char* commandLine) {
   RunDependentUninstallers(uninstallerPath, productKey);
 }
 
-void RunDependentUninstallers(const char* uninstallerPath, const char* productKey) {
+void RunDependentUninstallers(const wchar_t* uninstallerPath, const char* productKey) {
   PathBuffer listPath;
   if (!FormatPath(listPath, kDependentsFormat, productKey)) return;
   UniqueKey list;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, listPath, 0, KEY_READ, list.put()) != ERROR_SUCCESS) return;
   // With no program to run, the entries are still walked and none is run.
-  const char* commandFormat = DependentCommandFormat(uninstallerPath);
+  const wchar_t* commandFormat = DependentCommandFormat(uninstallerPath);
   for (DWORD index = 0;; ++index) {
-    PathBuffer name;
+    // Names and paths of 260 characters, each counted as one.
+    WidePath name;
     DWORD nameSize = kPathBufferSize;
-    char file[kPathBufferSize + 1];
-    DWORD fileSize = kPathBufferSize;
+    wchar_t file[kPathBufferSize + 1];
+    DWORD fileSize = kPathBufferSize * sizeof(wchar_t);
     DWORD type = REG_NONE;
-    const LONG status = RegEnumValueA(list.get(), index, name, &nameSize, nullptr, &type,
+    const LONG status = RegEnumValueW(list.get(), index, name, &nameSize, nullptr, &type,
                                       reinterpret_cast<BYTE*>(file), &fileSize);
     // A dependent's own uninstall may delete the list: the walk then ends.
     if (!ValueWalkGoesOn(list.get(), status, index)) break;
     if (status != ERROR_SUCCESS || type != REG_SZ || commandFormat == nullptr) continue;
-    file[fileSize] = '\0';  // data stored without its zero stays inside the buffer
+    TerminateText(file, fileSize);  // data stored without its zero stays inside the buffer
     if (!IsFilePresent(file)) continue;
-    PathBuffer command;
-    if (!FormatPath(command, commandFormat, uninstallerPath, file)) continue;
-    char errorText[kErrorTextSize];
-    errorText[0] = '\0';
+    WidePath command;
+    if (!FormatWidePath(command, commandFormat, uninstallerPath, file)) continue;
+    wchar_t errorText[kErrorTextSize];
+    errorText[0] = L'\0';
     // Each run is waited for; its exit code and text are not looked at.
     (void)SilentRunExternalWait(command, errorText);
   }
 }
 
-int IsFilePresent(const char* path) {
-  UniqueFile file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+int IsFilePresent(const wchar_t* path) {
+  UniqueFile file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file) return 1;
   return GetLastError() == ERROR_SHARING_VIOLATION ? 1 : 0;

@@ -47,6 +47,13 @@ static void Join(char* out, const char* first, const char* second) {
   lstrcatA(out, second);
 }
 
+/* The paths here are the temp folder's, which is ASCII under the test
+ * runtime; each byte becomes one UTF-16 unit. */
+static void Widen(wchar_t* out, const char* in) {
+  while ((*out++ = (wchar_t)(unsigned char)*in++) != 0) {
+  }
+}
+
 static void WriteBytes(const char* path, int count) {
   HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, 0, CREATE_ALWAYS, 0, 0);
   DWORD written = 0;
@@ -94,6 +101,7 @@ static int RunConsumer(void) {
   char prefix[] = "QuillmoorQMISConsumerTest";
   char extension[] = ".qmconsumer";
   char command[] = "cmd.exe /c exit 3";
+  wchar_t wideText[MAX_PATH], wideFolder[MAX_PATH], wideMoved[MAX_PATH], wideHive[MAX_PATH];
   int parked, merged;
 
   GetTempPathA(MAX_PATH, temp);
@@ -125,6 +133,19 @@ static int RunConsumer(void) {
   DeleteFileA(hive);
   CHECK(QMSetup_RegSaveKey(HKEY_CURRENT_USER, subkey, hive) == 1);
   CHECK(QMSetup_RegRestoreKey(HKEY_CURRENT_USER, subkey, hive) == 1);
+
+  /* The Unicode entry points; the command line may be a literal. */
+  Widen(wideFolder, folder);
+  Widen(wideMoved, moved);
+  Widen(wideHive, hive);
+  CHECK(QMSetup_SilentRunExternalWaitW(L"cmd.exe /c exit 4", wideText) == 4);
+  CHECK(QMSetup_GetCopyFileSizeW(wideMoved) == 10);
+  CHECK(QmRenameDirectoryW(wideMoved, wideFolder) == 0);
+  CHECK(QmRenameDirectoryW(wideFolder, wideMoved) == 0);
+  CHECK(GetFileAttributesA(moved) != INVALID_FILE_ATTRIBUTES);
+  DeleteFileA(hive);
+  CHECK(QMSetup_RegSaveKeyW(HKEY_CURRENT_USER, L"Software\\QmisConsumer", wideHive) == 1);
+  CHECK(QMSetup_RegRestoreKeyW(HKEY_CURRENT_USER, L"Software\\QmisConsumer", wideHive) == 1);
   CHECK(QmUninstall_KeyClean(HKEY_CURRENT_USER, subkey) == 0);
 
   parked = QMSetup_BackupPendingFileRename();

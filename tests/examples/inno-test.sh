@@ -42,7 +42,10 @@ wine "$iscc_dir/ISCC.exe" /Q "/I$(winpath "$release/inno")" "/DQMIS_DLL=$(winpat
 compiled=$(date +%s%N)
 
 uninstall_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\QMIS Inno Sample'
-app='C:\Program Files\QMIS Inno Sample'
+# A folder named outside the ANSI code page (1252 here).
+folder='Ünïcode-Τεστ-測試-Inno'
+app="C:\\$folder"
+unix_app="$WINEPREFIX/drive_c/$folder"
 # What stood before the setup: an AutoPlay verb, a file type, and a rename
 # scheduled by someone else (a path that does not exist).
 wine reg add 'HKCR\AudioCD\shell' "${view[@]}" /ve /d play /f >/dev/null
@@ -51,8 +54,11 @@ wine reg add 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' "${view[@]}
   /v PendingFileRenameOperations /t REG_MULTI_SZ /d '\??\C:\qmis-inno-missing\0\0' /f >/dev/null
 before=$(renames)
 
-wine "$work/qmis-sample-setup.exe" /VERYSILENT /SUPPRESSMSGBOXES /NORESTART '/LOG=C:\qmis-setup.log'
+wine "$work/qmis-sample-setup.exe" /VERYSILENT /SUPPRESSMSGBOXES /NORESTART '/LOG=C:\qmis-setup.log' \
+  "/DIR=$app"
 check "setup exits 0" test $? -eq 0
+check "data folder renamed in the product's folder" test -f "$unix_app/data/data.bin"
+check "no working name left" test ! -e "$unix_app/data.new"
 installed=$(date +%s%N)
 for key in Engine Fonts; do
   check "shared key $key claimed with bit 1" has 0x1 "HKLM\\SOFTWARE\\Quillmoor\\Shared\\$key" /v Refcount
@@ -62,9 +68,9 @@ check "both claims returned 1" has 0x2 "$uninstall_key" /v ClaimResult
 check "AutoPlay default taken" has QuillmoorQMISInnoSample 'HKCR\AudioCD\shell' /ve
 check "AutoPlay default saved" has play 'HKCR\AudioCD\shell' /v QmPrevious
 check "extension taken, earlier type saved" has txtfile 'HKCR\.qminno' /v QmPrevious
-check "helper run silently, exit code 3010" has 0xbc2 "$uninstall_key" /v HelperExitCode
+check "helper in the product's folder run, exit code 3010" has 0xbc2 "$uninstall_key" /v HelperExitCode
 check "version text from the buffer helper" has 2.0.0.60 "$uninstall_key" /v Version
-check "size estimate made" has EstimatedBytes "$uninstall_key" /v EstimatedBytes
+check "size of the data folder" has 'REG_DWORD *0xa$' "$uninstall_key" /v DataBytes
 check "the parked rename list is back: '$(renames)'" test "$(renames)" = "$before"
 
 log="$WINEPREFIX/drive_c/qmis-uninstall.log"

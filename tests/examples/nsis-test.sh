@@ -27,27 +27,35 @@ wine reg add 'HKCR\.qmsample' /ve /d txtfile /f >/dev/null
 
 before=$(renames)
 
-# A folder without spaces: Wine re-quotes arguments that hold spaces, and
-# the uninstaller only runs in place (and so only waits for its own work)
-# when its "_?=" argument arrives unquoted.
-wine "$setup" /S '/D=C:\QmisSample'
+# A folder named outside the ANSI code page (1252 here), without spaces:
+# Wine re-quotes arguments that hold spaces, and the uninstaller only runs
+# in place (and so only waits for its own work) when its "_?=" argument
+# arrives unquoted.
+folder='Ünïcode-Τεστ-測試'
+unix_dir="$WINEPREFIX/drive_c/$folder"
+wine "$setup" /S "/D=C:\\$folder"
 check "installer exits 0" test $? -eq 0
+check "data folder renamed in the product's folder" test -f "$unix_dir/data/data.bin"
+check "no working name left" test ! -e "$unix_dir/data.new"
+size=$(find "$unix_dir" -type f -not -name '.*' -printf '%s\n' | awk '{ s += $1 } END { printf "0x%x", s }')
+check "size of the product's folder: $size" has "$size" "$uninstall_key" /v InstalledBytes
 check "shared key claimed with bit 1" has 0x1 'HKLM\SOFTWARE\Quillmoor\Shared\Sample' /v Refcount
 check "claim recorded" has 0x1 "$uninstall_key\\RefcountList" /v 'Shared\Sample'
 check "claim result 1" has 0x1 "$uninstall_key" /v ClaimResult
 check "AutoPlay default taken" has QuillmoorQMISSample 'HKCR\AudioCD\shell' /ve
 check "AutoPlay default saved" has play 'HKCR\AudioCD\shell' /v QmPrevious
 check "extension taken, earlier type saved" has txtfile 'HKCR\.qmsample' /v QmPrevious
-check "helper exit code 3010" has 0xbc2 "$uninstall_key" /v HelperExitCode
+check "helper in the product's folder run, exit code 3010" has 0xbc2 "$uninstall_key" /v HelperExitCode
 check "size estimate made" has EstimatedBytes "$uninstall_key" /v EstimatedBytes
 # QMIS.dll was let go of, so NSIS deleted its plug-ins folder at once.
 check "no pending rename of the installer's own: '$(renames)'" test "$(renames)" = "$before"
 
-wine 'C:\QmisSample\uninstall.exe' /S '_?=C:\QmisSample'
+wine "C:\\$folder\\uninstall.exe" /S "_?=C:\\$folder"
 check "uninstaller exits 0" test $? -eq 0
 # Run in place, the uninstaller cannot delete its own file: it is left behind.
-check "uninstaller ran in place, so its work is done" test -e "$WINEPREFIX/drive_c/QmisSample/uninstall.exe"
-rm -rf "$WINEPREFIX/drive_c/QmisSample"
+check "uninstaller ran in place, so its work is done" test -e "$unix_dir/uninstall.exe"
+check "the product's files are gone" test ! -e "$unix_dir/data"
+rm -rf "$unix_dir"
 check "shared key released" missing 'HKLM\SOFTWARE\Quillmoor\Shared\Sample'
 check "AutoPlay default handed back" has play 'HKCR\AudioCD\shell' /ve
 check "no saved AutoPlay verb left" missing 'HKCR\AudioCD\shell' /v QmPrevious

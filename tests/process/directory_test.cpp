@@ -187,7 +187,7 @@ TEST_F(RenameDirectory, MovesWhatExistsAndLeavesEverythingElse) {
   EXPECT_EQ(api().RenameDirectory((dir / "file.txt").c_str(), (dir / "moved.txt").c_str()), 0);
   EXPECT_TRUE(PathExists(dir / "moved.txt"));
   EXPECT_EQ(api().RenameDirectory(nullptr, (dir / "x").c_str()), 0);
-  EXPECT_EQ(hook().Count("MoveFileA"), 4);
+  EXPECT_EQ(hook().Count("MoveFileW"), 4);
 }
 
 }  // namespace

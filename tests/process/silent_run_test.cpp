@@ -47,11 +47,11 @@ TEST_F(SilentRun, EachEndingGivesItsResultAndText) {
     int count;
   };
   const Row rows[] = {
-      {child + "0", nullptr, 0, 0, false, "FormatMessageA", 0},
-      {child + "3010", nullptr, 0, 3010, false, "FormatMessageA", 0},
+      {child + "0", nullptr, 0, 0, false, "FormatMessageW", 0},
+      {child + "3010", nullptr, 0, 3010, false, "FormatMessageW", 0},
       {child + "5", nullptr, 0, 5, true, "CloseHandle", 2},
       {child + "259", nullptr, 0, 259, true, "GetExitCodeProcess", 1},
-      {child + "0x20000001", nullptr, 0, 0x20000001, false, "FormatMessageA", 1},
+      {child + "0x20000001", nullptr, 0, 0x20000001, false, "FormatMessageW", 1},
       {"C:\\no\\such\\program.exe -x", nullptr, 0, kFailed, false, "CloseHandle", 0},
       {child + "5", "GetExitCodeProcess", FALSE, kFailed, false, "CloseHandle", 2},
       {child + "0 100", "WaitForSingleObject", WAIT_FAILED, kFailed, false, "GetExitCodeProcess",
@@ -82,8 +82,8 @@ TEST_F(SilentRun, EachEndingGivesItsResultAndText) {
 
 TEST_F(SilentRun, StartsQuietlyAndBlocksOnTheProcess) {
   PROCESS_INFORMATION started{};
-  hook().Replace("CreateProcessA", [&](const uint32_t* a) -> uint32_t {
-    const uint32_t ok = hook().CallReal("CreateProcessA", a);
+  hook().Replace("CreateProcessW", [&](const uint32_t* a) -> uint32_t {
+    const uint32_t ok = hook().CallReal("CreateProcessW", a);
     started = *reinterpret_cast<const PROCESS_INFORMATION*>(a[9]);
     return ok;
   });
@@ -93,7 +93,7 @@ TEST_F(SilentRun, StartsQuietlyAndBlocksOnTheProcess) {
   for (const Call& call : hook().Calls("CloseHandle")) closed.push_back(call.args[0]);
   EXPECT_EQ(closed, (std::vector<uint32_t>{reinterpret_cast<uintptr_t>(started.hThread),
                                            reinterpret_cast<uintptr_t>(started.hProcess)}));
-  const Call create = hook().Calls("CreateProcessA").at(0);
+  const Call create = hook().Calls("CreateProcessW").at(0);
   EXPECT_EQ(create.args[0], 0u);  // no application name
   EXPECT_EQ(create.args[4], 0u);  // handles not inherited
   EXPECT_EQ(create.args[5], 0u);  // creation flags
@@ -118,11 +118,12 @@ TEST_F(SilentRun, ShowsTheWaitCursorAndRestoresThePreviousOne) {
 }
 
 TEST_F(SilentRun, LongTextIsCutAtAWholeCharacterWithinTheBuffer) {
-  hook().Replace("FormatMessageA", [](const uint32_t* a) -> uint32_t {
-    const std::string message(400, 'm');
-    char* block = static_cast<char*>(LocalAlloc(LMEM_FIXED, message.size() + 1));
-    std::memcpy(block, message.c_str(), message.size() + 1);
-    *reinterpret_cast<char**>(a[4]) = block;
+  hook().Replace("FormatMessageW", [](const uint32_t* a) -> uint32_t {
+    const std::wstring message(400, L'm');
+    const size_t bytes = (message.size() + 1) * sizeof(wchar_t);
+    auto* block = static_cast<wchar_t*>(LocalAlloc(LMEM_FIXED, bytes));
+    std::memcpy(block, message.c_str(), bytes);
+    *reinterpret_cast<wchar_t**>(a[4]) = block;
     return static_cast<uint32_t>(message.size());
   });
   char text[400];
@@ -135,16 +136,16 @@ TEST_F(SilentRun, LongTextIsCutAtAWholeCharacterWithinTheBuffer) {
 // 3010 (restart required) is success: no text is fetched, even where the
 // system has one for it.
 TEST_F(SilentRun, RebootRequiredIsSuccessWhateverTheSystemWouldSay) {
-  hook().Replace("FormatMessageA", [](const uint32_t* a) -> uint32_t {
-    char* block = static_cast<char*>(LocalAlloc(LMEM_FIXED, 8));
-    std::memcpy(block, "reboot", 7);
-    *reinterpret_cast<char**>(a[4]) = block;
+  hook().Replace("FormatMessageW", [](const uint32_t* a) -> uint32_t {
+    auto* block = static_cast<wchar_t*>(LocalAlloc(LMEM_FIXED, 7 * sizeof(wchar_t)));
+    std::memcpy(block, L"reboot", 7 * sizeof(wchar_t));
+    *reinterpret_cast<wchar_t**>(a[4]) = block;
     return 6;
   });
   char text[300];
   std::memset(text, 0xBD, sizeof text);
   EXPECT_EQ(Run("3010", text), 3010u);
-  EXPECT_EQ(hook().Count("FormatMessageA"), 0);
+  EXPECT_EQ(hook().Count("FormatMessageW"), 0);
   for (unsigned char byte : text) ASSERT_EQ(byte, 0xBD);
 }
 

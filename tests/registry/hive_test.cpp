@@ -53,7 +53,7 @@ class Hive : public LibraryTest {
 
   // Makes RegRestoreKeyA report `status`, checking the call's own contract.
   void RestoreReports(LONG status) {
-    hook().Replace("RegRestoreKeyA", [this, status](const uint32_t* a) -> uint32_t {
+    hook().Replace("RegRestoreKeyW", [this, status](const uint32_t* a) -> uint32_t {
       restoreSawPrivilege_ = PrivilegeEnabled(SE_RESTORE_NAME);
       restoreFlags_ = a[2];
       return status;
@@ -72,16 +72,16 @@ TEST_F(Hive, SavingAMissingKeyCreatesItAndWritesTheFile) {
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, key_));
   EXPECT_TRUE(PathExists(file_));
   EXPECT_FALSE(PrivilegeEnabled(SE_BACKUP_NAME));  // off again
-  const Call create = hook().Calls("RegCreateKeyExA").at(0);
+  const Call create = hook().Calls("RegCreateKeyExW").at(0);
   EXPECT_EQ(create.args[4], static_cast<uint32_t>(REG_OPTION_BACKUP_RESTORE));
   EXPECT_EQ(create.args[5], static_cast<uint32_t>(KEY_WRITE));
-  EXPECT_EQ(hook().Calls("RegSaveKeyA").at(0).args[2], 0u);  // the system's default security
+  EXPECT_EQ(hook().Calls("RegSaveKeyW").at(0).args[2], 0u);  // the system's default security
 }
 
 TEST_F(Hive, ExistingFileIsNeverReplaced) {
   dir_.File("saved.hive", 17);
   EXPECT_EQ(Save(), 0);
-  EXPECT_EQ(hook().Count("RegSaveKeyA"), 0);
+  EXPECT_EQ(hook().Count("RegSaveKeyW"), 0);
   WIN32_FILE_ATTRIBUTE_DATA data{};
   GetFileAttributesExA(file_.c_str(), GetFileExInfoStandard, &data);
   EXPECT_EQ(data.nFileSizeLow, 17u);
@@ -112,7 +112,7 @@ TEST_F(Hive, PrivilegeIsSwitchedOnWithTheStatedRecordAndPutBack) {
   EXPECT_EQ(hook().Calls("OpenProcessToken").at(0).args[1],
             static_cast<uint32_t>(TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY));
   EXPECT_EQ(hook().Calls("LookupPrivilegeValueA").at(0).args[0], 0u);  // on the local system
-  const Call create = hook().Calls("RegCreateKeyExA").at(0);
+  const Call create = hook().Calls("RegCreateKeyExW").at(0);
   EXPECT_EQ(create.args[4], 0u);
   EXPECT_EQ(create.args[5], static_cast<uint32_t>(KEY_ALL_ACCESS));
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, key_));  // created first
@@ -143,14 +143,14 @@ TEST_F(Hive, EachFailureGivesZeroAndLeavesThePrivilegeOff) {
     int applied, adjusts, closes;  // calls of the save or restore, the privilege, the token
   };
   const Row rows[] = {
-      {"restore: no such file", false, "RegRestoreKeyA", 0, ERROR_FILE_NOT_FOUND, 1, 2, 1},
-      {"restore: no privilege", false, "RegRestoreKeyA", 0, ERROR_PRIVILEGE_NOT_HELD, 1, 2, 1},
-      {"restore: handles open below", false, "RegRestoreKeyA", 0, ERROR_SHARING_VIOLATION, 1, 2, 1},
-      {"save refused by the system", true, "RegSaveKeyA", 0, ERROR_ALREADY_EXISTS, 1, 2, 1},
+      {"restore: no such file", false, "RegRestoreKeyW", 0, ERROR_FILE_NOT_FOUND, 1, 2, 1},
+      {"restore: no privilege", false, "RegRestoreKeyW", 0, ERROR_PRIVILEGE_NOT_HELD, 1, 2, 1},
+      {"restore: handles open below", false, "RegRestoreKeyW", 0, ERROR_SHARING_VIOLATION, 1, 2, 1},
+      {"save refused by the system", true, "RegSaveKeyW", 0, ERROR_ALREADY_EXISTS, 1, 2, 1},
       {"enabling fails outright: nothing to put back", true, "AdjustTokenPrivileges", 1, FALSE, 1,
        1, 1},
       {"no token: restored, yet no success", false, "OpenProcessToken", 0, FALSE, 1, 0, 0},
-      {"the key cannot be opened", true, "RegCreateKeyExA", 0, ERROR_ACCESS_DENIED, 0, 2, 1},
+      {"the key cannot be opened", true, "RegCreateKeyExW", 0, ERROR_ACCESS_DENIED, 0, 2, 1},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -161,7 +161,7 @@ TEST_F(Hive, EachFailureGivesZeroAndLeavesThePrivilegeOff) {
     hook().Fail(row.failed, row.nth, row.result, ERROR_ACCESS_DENIED);
     EXPECT_EQ(row.save ? Save() : Restore(), 0);
     hook().ClearRules();
-    EXPECT_EQ(hook().Count(row.save ? "RegSaveKeyA" : "RegRestoreKeyA"), row.applied);
+    EXPECT_EQ(hook().Count(row.save ? "RegSaveKeyW" : "RegRestoreKeyW"), row.applied);
     EXPECT_EQ(hook().Count("AdjustTokenPrivileges"), row.adjusts);
     EXPECT_EQ(hook().Count("CloseHandle"), row.closes);
     EXPECT_FALSE(PrivilegeEnabled(row.save ? SE_BACKUP_NAME : SE_RESTORE_NAME));

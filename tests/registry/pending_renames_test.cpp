@@ -9,6 +9,7 @@
 #include "library_test.h"
 #include "programs.h"
 #include "temp_dir.h"
+#include "wide.h"
 
 namespace qmis_test {
 namespace {
@@ -114,8 +115,11 @@ TEST_F(PendingRenames, EachCallLeavesTheListsItsRulesGive) {
   const Row rows[] = {
       {"backup", false, none, m(kListA), 1, m(kListA), none},
       {"restore, nothing scheduled since", true, m(kListA), none, 1, none, m(kListA)},
-      {"restore: the parked type, its last byte dropped even when not zero", true,
-       RegValue{REG_BINARY, "ab"}, m(kListB), 1, none, RegValue{REG_BINARY, "a" + kListB}},
+      // The lists are joined as stored, in UTF-16: the parked list's last two
+      // bytes go, whatever they hold.
+      {"restore: the parked type, its last two bytes dropped even when not zero", true,
+       RegValue{REG_BINARY, "abcd"}, m(kListB), 1, none,
+       RegValue{REG_BINARY, "ab" + Utf16Bytes(kListB)}},
       {"restore, nothing parked", true, none, m(kListA), 0, none, m(kListA)},
       {"backup, nothing pending", false, m(kListB), none, 0, m(kListB), none},
       {"second backup: the earlier parked entries in front", false, m(kListA), m(kListB), 1,
@@ -173,10 +177,10 @@ TEST_F(PendingRenames, FailuresLoseNothingAndALaterCallFinishes) {
   };
   const Row rows[] = {
       {"restore without its merge block", true, a, b, "GlobalAlloc", 3, 0, 0, a, b},
-      {"restore whose write fails", true, a, b, "RegSetValueExA", 0, ERROR_ACCESS_DENIED, 0, a, b},
+      {"restore whose write fails", true, a, b, "RegSetValueExW", 0, ERROR_ACCESS_DENIED, 0, a, b},
       {"restore whose deletion fails", true, a, none, "RegDeleteValueA", 0, ERROR_ACCESS_DENIED, 1,
        a, a},
-      {"backup whose write fails", false, none, a, "RegSetValueExA", 0, ERROR_ACCESS_DENIED, 0,
+      {"backup whose write fails", false, none, a, "RegSetValueExW", 0, ERROR_ACCESS_DENIED, 0,
        none, a},
       {"backup whose deletion fails", false, none, a, "RegDeleteValueA", 0, ERROR_ACCESS_DENIED, 0,
        a, a},

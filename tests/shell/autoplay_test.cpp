@@ -86,11 +86,13 @@ TEST_F(AutoPlay, DefaultReadWithoutItsZeroIsSavedWhole) {
   SetValue(HKEY_CLASSES_ROOT, kShell, "", Sz("play"));
   SetValue(HKEY_CLASSES_ROOT, kShell, "QmPrevious", {REG_SZ, "play"});
   const auto whole = Saved();
-  hook().Replace("RegQueryValueExA", [this](const uint32_t* a) -> uint32_t {
-    const uint32_t status = hook().CallReal("RegQueryValueExA", a);
+  hook().Replace("RegQueryValueExW", [this](const uint32_t* a) -> uint32_t {
+    const uint32_t status = hook().CallReal("RegQueryValueExW", a);
     auto* size = reinterpret_cast<DWORD*>(a[5]);
-    if (status == ERROR_SUCCESS && a[4] != 0 && *size > 0)
-      reinterpret_cast<char*>(a[4])[--*size] = 'X';
+    if (status == ERROR_SUCCESS && a[4] != 0 && *size >= 2) {
+      *size -= 2;
+      reinterpret_cast<wchar_t*>(a[4])[*size / 2] = L'X';
+    }
     return status;
   });
   Register("P");
@@ -118,10 +120,10 @@ TEST_F(AutoPlay, SavedVerbIsNeverLost) {
     std::optional<RegValue> defaultAfter, savedAfter;
   };
   const Row rows[] = {
-      {"taking it, the saving fails", false, "RegSetValueExA", 1, Sz("play"), std::nullopt},
-      {"handing it back, the write back fails", true, "RegSetValueExA", 1, Sz("QuillmoorP"),
+      {"taking it, the saving fails", false, "RegSetValueExW", 1, Sz("play"), std::nullopt},
+      {"handing it back, the write back fails", true, "RegSetValueExW", 1, Sz("QuillmoorP"),
        Sz("play")},
-      {"handing it back, the saved verb cannot be read", true, "RegQueryValueExA", 2,
+      {"handing it back, the saved verb cannot be read", true, "RegQueryValueExW", 2,
        Sz("QuillmoorP"), Sz("play")},
   };
   for (const Row& row : rows) {

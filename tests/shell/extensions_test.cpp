@@ -143,8 +143,8 @@ TEST_F(Extensions, SavedTypeIsKeptUntilItCanBeHandedBack) {
     int nth;  // every call when 0
   };
   const Row rows[] = {
-      {"writing it back fails", "RegSetValueExA", 0},
-      {"it cannot be read (the default can)", "RegQueryValueExA", 2},
+      {"writing it back fails", "RegSetValueExW", 0},
+      {"it cannot be read (the default can)", "RegQueryValueExW", 2},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);

@@ -15,7 +15,8 @@ namespace qmis_test {
 inline constexpr DWORD kKilled = 0xDEAD;
 inline constexpr int kBadArguments = 0xBAD;
 // The calls through which the library changes the registry.
-inline constexpr const char* kRegistryWrites[] = {"RegCreateKeyExA", "RegSetValueExA",
+inline constexpr const char* kRegistryWrites[] = {"RegCreateKeyExA", "RegCreateKeyExW",
+                                                  "RegSetValueExA",  "RegSetValueExW",
                                                   "RegDeleteValueA", "RegDeleteKeyA"};
 
 struct CallRun {

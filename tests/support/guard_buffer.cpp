@@ -23,6 +23,13 @@ GuardedBuffer GuardedBuffer::String(const std::string& text) {
   return buffer;
 }
 
+GuardedBuffer GuardedBuffer::String(const std::wstring& text) {
+  const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
+  GuardedBuffer buffer(bytes);
+  std::memcpy(buffer.data_, text.c_str(), bytes);
+  return buffer;
+}
+
 GuardedBuffer::GuardedBuffer(GuardedBuffer&& other) noexcept
     : base_(other.base_), data_(other.data_), size_(other.size_) {
   other.base_ = nullptr;

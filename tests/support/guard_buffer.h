@@ -13,12 +13,15 @@ class GuardedBuffer {
   explicit GuardedBuffer(size_t size);
   // A zero-terminated copy of `text` whose zero is the buffer's last byte.
   static GuardedBuffer String(const std::string& text);
+  // The same for UTF-16 text: its zero is the buffer's last unit.
+  static GuardedBuffer String(const std::wstring& text);
   ~GuardedBuffer();
   GuardedBuffer(const GuardedBuffer&) = delete;
   GuardedBuffer& operator=(const GuardedBuffer&) = delete;
   GuardedBuffer(GuardedBuffer&& other) noexcept;
 
   char* data() const { return data_; }
+  wchar_t* wide() const { return reinterpret_cast<wchar_t*>(data_); }
   size_t size() const { return size_; }
 
  private:

@@ -1,6 +1,7 @@
 #include "import_hook.h"
 
 #include "stack_check.h"
+#include "wide.h"
 
 #include <cstdio>
 #include <cstring>
@@ -48,9 +49,9 @@ R FromWord(uint32_t word) {
 // arguments are recorded in UTF-8.
 template <typename T>
 std::string TextOf(size_t id, T value) {
-  if constexpr (std::is_same_v<T, const wchar_t*>) {
-    (void)id;
-    if (value == nullptr) return {};
+  if constexpr (std::is_same_v<T, const wchar_t*> || std::is_same_v<T, wchar_t*>) {
+    if (value == nullptr || IS_INTRESOURCE(value)) return {};
+    if (std::is_same_v<T, wchar_t*> && id != kCreateProcessW) return {};
     char text[4 * MAX_PATH];
     if (WideCharToMultiByte(CP_UTF8, 0, value, -1, text, sizeof text, nullptr, nullptr) == 0)
       return {};
@@ -241,10 +242,14 @@ void ImportHook::Replace(const std::string& function, Replacement replacement, i
   rules_[IdOf(function)] = rule;
 }
 
-void ImportHook::ReplaceCommandLine(std::string line) {
-  commandLine_ = std::move(line);
+void ImportHook::ReplaceCommandLine(const std::string& line) {
+  wideCommandLine_ = Wide(line);
+  commandLine_ = Narrow(wideCommandLine_, CP_ACP);
   Replace("GetCommandLineA", [this](const uint32_t*) {
     return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(commandLine_.c_str()));
+  });
+  Replace("GetCommandLineW", [this](const uint32_t*) {
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(wideCommandLine_.c_str()));
   });
 }
 
@@ -315,12 +320,14 @@ void ImportHook::Track(size_t id, const uint32_t* a, uint32_t r) {
       if (r == 0) Open("registry key", deref(a[2]));
       break;
     case kRegCreateKeyExA:
+    case kRegCreateKeyExW:
       if (r == 0) Open("registry key", deref(a[7]));
       break;
     case kRegCloseKey:
       Close("registry key", a[0]);
       break;
     case kCreateFileA:
+    case kCreateFileW:
       if (r != invalid) Open("file handle", r);
       break;
     case kFindFirstFileA:
@@ -337,6 +344,7 @@ void ImportHook::Track(size_t id, const uint32_t* a, uint32_t r) {
       if (r != 0) Open("token handle", deref(a[2]));
       break;
     case kCreateProcessA:
+    case kCreateProcessW:
       if (r != 0) {
         auto* info = reinterpret_cast<PROCESS_INFORMATION*>(a[9]);
         Open("process handle", reinterpret_cast<uintptr_t>(info->hProcess));
@@ -368,6 +376,7 @@ void ImportHook::Track(size_t id, const uint32_t* a, uint32_t r) {
       Close("global lock", a[0]);
       break;
     case kFormatMessageA:
+    case kFormatMessageW:
       if (r != 0 && (a[0] & FORMAT_MESSAGE_ALLOCATE_BUFFER)) Open("local block", deref(a[4]));
       break;
     case kLocalFree:

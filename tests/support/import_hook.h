@@ -29,7 +29,10 @@ namespace qmis_test {
   X(FindNextFileA) X(FindFirstFileW) X(FindNextFileW) X(MultiByteToWideChar) X(FindClose)    \
   X(CreateFileA) X(MoveFileA) X(GetFileAttributesA) X(CreateMutexA) X(OpenMutexA)            \
   X(ReleaseMutex) X(GlobalAlloc) X(GlobalLock) X(GlobalUnlock) X(GlobalFree) X(LocalFree)    \
-  X(lstrcmpA) X(lstrcmpiA) X(LoadCursorA) X(SetCursor)
+  X(lstrcmpA) X(lstrcmpiA) X(LoadCursorA) X(SetCursor) X(RegQueryValueExW) X(RegSetValueExW)   \
+  X(RegEnumValueW) X(RegCreateKeyExW) X(RegSaveKeyW) X(RegRestoreKeyW) X(CreateProcessW)     \
+  X(FormatMessageW) X(GetCommandLineW) X(CreateFileW) X(MoveFileW) X(GetFileAttributesW)     \
+  X(lstrcmpW) X(lstrcmpiW) X(WideCharToMultiByte)
 // clang-format on
 
 struct Call {
@@ -72,9 +75,10 @@ class ImportHook {
   void Fail(const std::string& function, int nth, uint32_t result, DWORD lastError = 0);
   // The nth call from now (every call when nth is 0) runs `replacement`.
   void Replace(const std::string& function, Replacement replacement, int nth = 0);
-  // Every call of GetCommandLineA from now returns `line`, as the host
-  // process's own command line.
-  void ReplaceCommandLine(std::string line);
+  // Every call of GetCommandLineW from now returns `line` (UTF-8) in UTF-16,
+  // and every call of GetCommandLineA the same in the ANSI code page, as the
+  // system converts it: the host process's own command line.
+  void ReplaceCommandLine(const std::string& line);
   // Drops every failure and replacement; counting and tracking go on.
   void ClearRules();
 
@@ -118,6 +122,7 @@ class ImportHook {
   std::map<size_t, Rule> rules_;
   std::multimap<std::pair<std::string, uintptr_t>, int> live_;
   std::string commandLine_;
+  std::wstring wideCommandLine_;
 };
 
 }  // namespace qmis_test

@@ -14,10 +14,10 @@ struct Internals {
   void (*SweepEmptyKeys)(HKEY, DWORD, DWORD*);
   DWORD (*EnsureTrailingBackslash)(char*, DWORD);
   int (*EndsWithChar)(const char*, DWORD);
-  int (*GetUninstallerPath)(const char*, char*);
+  int (*GetUninstallerPath)(const wchar_t*, wchar_t*);
   int (*GetProductArg)(const char*, char*);
-  int (*IsFilePresent)(const char*);
-  void (*RunDependentUninstallers)(const char*, const char*);
+  int (*IsFilePresent)(const wchar_t*);
+  void (*RunDependentUninstallers)(const wchar_t*, const char*);
 };
 
 // Fixture over the internals DLL: the hook and the leak check watch it.

@@ -36,17 +36,17 @@ QMIS_INTERNAL int qmis_EndsWithChar(const char* text, DWORD ch) {
   return qmis::EndsWithChar(text, ch);
 }
 
-QMIS_INTERNAL int qmis_GetUninstallerPath(const char* commandLine, char* path) {
-  return qmis::GetUninstallerPath(commandLine, *reinterpret_cast<qmis::PathBuffer*>(path));
+QMIS_INTERNAL int qmis_GetUninstallerPath(const wchar_t* commandLine, wchar_t* path) {
+  return qmis::GetUninstallerPath(commandLine, *reinterpret_cast<qmis::WidePath*>(path));
 }
 
 QMIS_INTERNAL int qmis_GetProductArg(const char* commandLine, char* productKey) {
   return qmis::GetProductArg(commandLine, *reinterpret_cast<qmis::PathBuffer*>(productKey));
 }
 
-QMIS_INTERNAL int qmis_IsFilePresent(const char* path) { return qmis::IsFilePresent(path); }
+QMIS_INTERNAL int qmis_IsFilePresent(const wchar_t* path) { return qmis::IsFilePresent(path); }
 
-QMIS_INTERNAL void qmis_RunDependentUninstallers(const char* uninstallerPath,
+QMIS_INTERNAL void qmis_RunDependentUninstallers(const wchar_t* uninstallerPath,
                                                  const char* productKey) {
   qmis::RunDependentUninstallers(uninstallerPath, productKey);
 }

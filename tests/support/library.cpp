@@ -5,8 +5,8 @@
 
 namespace qmis_test {
 
-const ExportInfo kExportTable[23] = {
-#define QMIS_TEST_EXPORT_INFO(field, name, type, bytes) {name, bytes},
+const ExportInfo kExportTable[28] = {
+#define QMIS_TEST_EXPORT_INFO(field, name, type, bytes, ordinal) {name, bytes, ordinal},
     QMIS_TEST_EXPORTS(QMIS_TEST_EXPORT_INFO)
 #undef QMIS_TEST_EXPORT_INFO
 };
@@ -28,7 +28,7 @@ Library::Library(const char* fileName) {
   auto bind = [this](auto& slot, const char* name) {
     slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(Find(name));
   };
-#define QMIS_TEST_EXPORT_BIND(field, name, type, bytes) bind(exports_.field, name);
+#define QMIS_TEST_EXPORT_BIND(field, name, type, bytes, ordinal) bind(exports_.field, name);
   QMIS_TEST_EXPORTS(QMIS_TEST_EXPORT_BIND)
 #undef QMIS_TEST_EXPORT_BIND
 }

@@ -3,10 +3,15 @@
 #include <vector>
 
 #include "qmis/handles.h"
+#include "wide.h"
 
 namespace qmis_test {
 
 ProgramRun RunProgram(const std::string& commandLine) {
+  return RunProgram(Wide(commandLine, CP_ACP));
+}
+
+ProgramRun RunProgram(const std::wstring& commandLine) {
   ProgramRun run;
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   qmis::UniqueHandle readEnd, writeEnd;
@@ -15,16 +20,15 @@ ProgramRun RunProgram(const std::string& commandLine) {
     return run;
   }
   SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOA startup{};
+  STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdOutput = writeEnd.get();
   startup.hStdError = writeEnd.get();
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   PROCESS_INFORMATION info{};
-  std::vector<char> line(commandLine.begin(), commandLine.end());
-  line.push_back('\0');
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+  std::wstring line = commandLine;
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                       &info)) {
     run.exitCode = 0xFFFFFFFF;
     return run;

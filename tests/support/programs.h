@@ -15,8 +15,10 @@ struct ProgramRun {
   std::string output;  // standard output and error
 };
 
-// Runs `commandLine` with CreateProcessA and waits for it.
+// Runs `commandLine` (in the ANSI code page) and waits for it.
 ProgramRun RunProgram(const std::string& commandLine);
+// The same for a command line in UTF-16, whatever folders it names.
+ProgramRun RunProgram(const std::wstring& commandLine);
 
 // Starts `commandLine` without waiting and without output, the program
 // named by `application` when one is given (as Wine needs for a Unix

@@ -1,6 +1,7 @@
 #include "registry_sandbox.h"
 
 #include "qmis/handles.h"
+#include "wide.h"
 
 #include <sddl.h>
 
@@ -53,6 +54,41 @@ std::optional<RegValue> ReadValue(HKEY root, const std::string& path, const std:
     return std::nullopt;
   std::string bytes(size, '\0');
   if (RegQueryValueExA(key.get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(bytes.data()),
+                       &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  bytes.resize(size);
+  return RegValue{type, bytes};
+}
+
+void SetStoredValue(HKEY root, const std::string& path, const std::string& name,
+                    const RegValue& value, const Caller& caller) {
+  QMIS_TEST_TRACE_CALLER(caller);
+  qmis::UniqueKey key;
+  ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
+                            nullptr),
+            ERROR_SUCCESS)
+      << path;
+  const std::wstring wideName = Wide(name);
+  LONG status = RegSetValueExW(key.get(), name.empty() ? nullptr : wideName.c_str(), 0, value.type,
+                               reinterpret_cast<const BYTE*>(value.bytes.data()),
+                               static_cast<DWORD>(value.bytes.size()));
+  ASSERT_EQ(status, ERROR_SUCCESS) << path << ":" << name;
+}
+
+std::optional<RegValue> ReadStoredValue(HKEY root, const std::string& path,
+                                        const std::string& name) {
+  qmis::UniqueKey key;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS)
+    return std::nullopt;
+  const std::wstring wideName = Wide(name);
+  const wchar_t* valueName = name.empty() ? nullptr : wideName.c_str();
+  DWORD size = 0;
+  DWORD type = 0;
+  if (RegQueryValueExW(key.get(), valueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+    return std::nullopt;
+  std::string bytes(size, '\0');
+  if (RegQueryValueExW(key.get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(bytes.data()),
                        &size) != ERROR_SUCCESS) {
     return std::nullopt;
   }

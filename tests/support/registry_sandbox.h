@@ -34,6 +34,12 @@ void CreateKey(HKEY root, const std::string& path, const Caller& caller = Caller
 void SetValue(HKEY root, const std::string& path, const std::string& name, const RegValue& value,
               const Caller& caller = Caller::current());
 std::optional<RegValue> ReadValue(HKEY root, const std::string& path, const std::string& name);
+// The same through the system's UTF-16 functions: the bytes as stored, text
+// in UTF-16, never through the ANSI code page. `name` is UTF-8.
+void SetStoredValue(HKEY root, const std::string& path, const std::string& name,
+                    const RegValue& value, const Caller& caller = Caller::current());
+std::optional<RegValue> ReadStoredValue(HKEY root, const std::string& path,
+                                        const std::string& name);
 bool KeyExists(HKEY root, const std::string& path);
 void DeleteTree(HKEY root, const std::string& path);
 

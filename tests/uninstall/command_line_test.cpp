@@ -7,6 +7,7 @@
 
 #include "guard_buffer.h"
 #include "internals.h"
+#include "wide.h"
 
 namespace qmis_test {
 namespace {
@@ -54,14 +55,22 @@ TEST_F(CommandLine, EachReaderTakesWhatItsMarkerGives) {
       {product, "r.exe -fy -z\"" + k259 + "\"", 1, k259},
       {path, std::string(70000, 'p') + " -f", 0, ""},
   };
+  // The path is read from the line in UTF-16, the product key in ANSI.
   for (const Row& row : rows) {
     SCOPED_TRACE(row.line.substr(0, 80));
-    char out[MAX_PATH];
-    std::memset(out, 0xBD, sizeof out);
-    GuardedBuffer line = GuardedBuffer::String(row.line);
-    const auto reader = row.readsPath ? internals().GetUninstallerPath : internals().GetProductArg;
-    EXPECT_EQ(reader(line.data(), out), row.found);
-    EXPECT_EQ(std::string(out), row.text);
+    if (row.readsPath) {
+      wchar_t out[MAX_PATH];
+      std::memset(out, 0xBD, sizeof out);
+      GuardedBuffer line = GuardedBuffer::String(Wide(row.line));
+      EXPECT_EQ(internals().GetUninstallerPath(line.wide(), out), row.found);
+      EXPECT_EQ(Narrow(out), row.text);
+    } else {
+      char out[MAX_PATH];
+      std::memset(out, 0xBD, sizeof out);
+      GuardedBuffer line = GuardedBuffer::String(row.line);
+      EXPECT_EQ(internals().GetProductArg(line.data(), out), row.found);
+      EXPECT_EQ(std::string(out), row.text);
+    }
   }
 }
 

@@ -7,6 +7,7 @@
 
 #include "internals.h"
 #include "library_test.h"
+#include "wide.h"
 
 namespace qmis_test {
 namespace {
@@ -55,10 +56,10 @@ TEST_F(CodePage932, MarkersNeverBeginInsideACharacter) {
 }
 
 TEST_F(CodePage932, UninstallerPathWithDoubleBytesAndQuotes) {
-  char out[MAX_PATH];
+  wchar_t out[MAX_PATH];
   const std::string line = "\"C:\\" + kTable + "\\r.exe\" -f\"x\" -zT";
-  EXPECT_EQ(internals().GetUninstallerPath(line.c_str(), out), 1);
-  EXPECT_EQ(std::string(out), "C:\\" + kTable + "\\r.exe");
+  EXPECT_EQ(internals().GetUninstallerPath(Wide(line, CP_ACP).c_str(), out), 1);
+  EXPECT_EQ(Narrow(out, CP_ACP), "C:\\" + kTable + "\\r.exe");
 }
 
 class MessageText932 : public LibraryTest {
@@ -74,11 +75,12 @@ class MessageText932 : public LibraryTest {
 TEST_F(MessageText932, LongTextIsCutBeforeACharacterThatWouldNotFit) {
   // A double-byte character at bytes 258 and 259 would leave no room for
   // the zero: the text ends before it.
-  hook().Replace("FormatMessageA", [](const uint32_t* a) -> uint32_t {
-    const std::string message = std::string(258, 'm') + "\x95\x5c" + "tail\r\n";
-    char* block = static_cast<char*>(LocalAlloc(LMEM_FIXED, message.size() + 1));
-    std::memcpy(block, message.c_str(), message.size() + 1);
-    *reinterpret_cast<char**>(a[4]) = block;
+  hook().Replace("FormatMessageW", [](const uint32_t* a) -> uint32_t {
+    const std::wstring message = Wide(std::string(258, 'm') + "\x95\x5c" + "tail\r\n", CP_ACP);
+    const size_t bytes = (message.size() + 1) * sizeof(wchar_t);
+    auto* block = static_cast<wchar_t*>(LocalAlloc(LMEM_FIXED, bytes));
+    std::memcpy(block, message.c_str(), bytes);
+    *reinterpret_cast<wchar_t**>(a[4]) = block;
     return static_cast<uint32_t>(message.size());
   });
   std::string command = "\"" + ProgramFolder() + "qmis-test-child.exe\" 5";

@@ -12,6 +12,7 @@
 #include "programs.h"
 #include "qmis/handles.h"
 #include "temp_dir.h"
+#include "wide.h"
 
 namespace qmis_test {
 namespace {
@@ -61,11 +62,11 @@ class Dependents : public InternalsTest {
     SetValue(HKEY_LOCAL_MACHINE, List(), name, {type, std::string(file.c_str(), file.size() + 1)});
   }
   void RunAll(const std::string& uninstaller) {
-    internals().RunDependentUninstallers(uninstaller.c_str(), product_.c_str());
+    internals().RunDependentUninstallers(Wide(uninstaller).c_str(), product_.c_str());
   }
   std::vector<std::string> Commands() {
     std::vector<std::string> commands;
-    for (const Call& call : hook().Calls("CreateProcessA")) commands.push_back(call.strings[1]);
+    for (const Call& call : hook().Calls("CreateProcessW")) commands.push_back(call.strings[1]);
     return commands;
   }
 
@@ -124,10 +125,13 @@ TEST_F(Dependents, FileHeldWithoutSharingIsRun) {
 TEST_F(Dependents, DataStoredWithoutItsZeroIsReadWhole) {
   const std::string script = Script("s.txt");
   Add("a", script);
-  hook().Replace("RegEnumValueA", [this](const uint32_t* a) -> uint32_t {
-    const uint32_t status = hook().CallReal("RegEnumValueA", a);
+  hook().Replace("RegEnumValueW", [this](const uint32_t* a) -> uint32_t {
+    const uint32_t status = hook().CallReal("RegEnumValueW", a);
     auto* size = reinterpret_cast<DWORD*>(a[7]);
-    if (status == ERROR_SUCCESS && *size > 0) reinterpret_cast<char*>(a[6])[--*size] = 'X';
+    if (status == ERROR_SUCCESS && *size >= 2) {
+      *size -= 2;
+      reinterpret_cast<wchar_t*>(a[6])[*size / 2] = L'X';
+    }
     return status;
   });
   RunAll(Host());
@@ -153,9 +157,9 @@ TEST_F(Dependents, CommandThatWouldNotFitIsPassedOver) {
   const std::string script = Script("s.txt");
   Add("a", script);
   RunAll(std::string(260 - 8 - script.size(), 'h'));  // one byte too many with " -y -f\"\""
-  EXPECT_EQ(hook().Count("CreateProcessA"), 0);
+  EXPECT_EQ(hook().Count("CreateProcessW"), 0);
   RunAll(std::string(259 - 8 - script.size(), 'h'));
-  EXPECT_EQ(hook().Count("CreateProcessA"), 1);
+  EXPECT_EQ(hook().Count("CreateProcessW"), 1);
 }
 
 // An uninstaller path with a space is quoted when, as it stands, it names a
@@ -183,7 +187,7 @@ TEST_F(Dependents, ProgramPathWithSpacesIsQuotedOnlyWhenItNamesAFile) {
     dir_.File(name, 1);
     hook().ClearLog();
     RunAll(dir_ / name);
-    EXPECT_EQ(hook().Count("CreateProcessA"), padding == room - 5 ? 0 : 1) << padding;
+    EXPECT_EQ(hook().Count("CreateProcessW"), padding == room - 5 ? 0 : 1) << padding;
   }
 }
 
@@ -222,9 +226,9 @@ TEST_F(Dependents, ProgramPlantedAtTheFirstWordOfThePathIsNeverStarted) {
 TEST_F(Dependents, FilePresence) {
   dir_.File("f.txt", 1);
   dir_.Folder("d");
-  EXPECT_EQ(internals().IsFilePresent((dir_ / "f.txt").c_str()), 1);
-  EXPECT_EQ(internals().IsFilePresent((dir_ / "none.txt").c_str()), 0);
-  EXPECT_EQ(internals().IsFilePresent((dir_ / "d").c_str()), 0);
+  EXPECT_EQ(internals().IsFilePresent(Wide(dir_ / "f.txt").c_str()), 1);
+  EXPECT_EQ(internals().IsFilePresent(Wide(dir_ / "none.txt").c_str()), 0);
+  EXPECT_EQ(internals().IsFilePresent(Wide(dir_ / "d").c_str()), 0);
 }
 
 class UninstallHook : public LibraryTest {
@@ -243,7 +247,7 @@ class UninstallHook : public LibraryTest {
 // The steps run in their order: extensions, AutoPlay, claims, dependents.
 TEST_F(UninstallHook, ProductWithoutListsFindsNothingAndReturnsZero) {
   EXPECT_EQ(Initialize("\"C:\\host.exe\" -f\"C:\\x.log\" -z\"No Such Product\""), 0);
-  EXPECT_EQ(hook().Count("CreateProcessA"), 0);
+  EXPECT_EQ(hook().Count("CreateProcessW"), 0);
   const std::string product = kUninstall + "\\No Such Product\\";
   std::vector<std::string> steps = OpenedPaths();
   std::erase_if(steps, [&](const std::string& path) {
@@ -271,8 +275,8 @@ TEST_F(UninstallHook, MissingMarkersStillRunEveryStep) {
   EXPECT_EQ(Initialize("C:\\host.exe -z" + product), 0);
   // No " -f": a command would name no program, so none is run, yet every
   // entry is still visited.
-  EXPECT_EQ(hook().Count("CreateProcessA"), 0);
-  EXPECT_EQ(hook().Count("RegEnumValueA"), 3);
+  EXPECT_EQ(hook().Count("CreateProcessW"), 0);
+  EXPECT_EQ(hook().Count("RegEnumValueW"), 3);
 }
 
 TEST_F(UninstallHook, WholeProductRemovedThroughTheHost) {

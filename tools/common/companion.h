@@ -16,13 +16,38 @@ inline std::string ProgramFolder() {
   return full.substr(0, full.find_last_of('\\') + 1);
 }
 
+// The same in UTF-16, whole whatever folder the program was installed in.
+inline std::wstring WideProgramFolder() {
+  wchar_t path[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  const std::wstring full(path, length);
+  return full.substr(0, full.find_last_of(L'\\') + 1);
+}
+
+// Text between UTF-8 (the tools' files and logs) and UTF-16 (the system's).
+inline std::wstring WideFromUtf8(const std::string& text) {
+  std::wstring wide(text.size(), L'\0');
+  const int units = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                        wide.data(), static_cast<int>(wide.size()));
+  wide.resize(units > 0 ? units : 0);
+  return wide;
+}
+inline std::string Utf8FromWide(const std::wstring& text) {
+  std::string utf8(text.size() * 3, '\0');
+  const int bytes =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(),
+                          static_cast<int>(utf8.size()), nullptr, nullptr);
+  utf8.resize(bytes > 0 ? bytes : 0);
+  return utf8;
+}
+
 // Loads QMIS.dll from the program's own folder or, as the release lays the
 // tools out (tools\ beside bin\), from ..\bin.
 inline qmis::UniqueModule LoadCompanionLibrary() {
-  for (const char* place : {"", "..\\bin\\"}) {
-    const std::string path = ProgramFolder() + place + "QMIS.dll";
-    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
-    return qmis::UniqueModule(LoadLibraryA(path.c_str()));
+  for (const wchar_t* place : {L"", L"..\\bin\\"}) {
+    const std::wstring path = WideProgramFolder() + place + L"QMIS.dll";
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) continue;
+    return qmis::UniqueModule(LoadLibraryW(path.c_str()));
   }
   return {};
 }

@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
-#include <fstream>
+#include <algorithm>
+#include <cstdio>
+
+#include "companion.h"
 
 namespace {
 
@@ -25,11 +28,22 @@ void DeleteKey(const std::string& fullPath) {
 
 }  // namespace
 
-bool ReadUninstallScript(const std::string& path, UninstallScript& script) {
-  std::ifstream in(path);
-  if (!in) return false;
-  std::string line;
-  while (std::getline(in, line)) {
+bool ReadUninstallScript(const std::wstring& path, UninstallScript& script) {
+  FILE* in = _wfopen(path.c_str(), L"rb");
+  if (in == nullptr) return false;
+  std::string text;
+  char block[4096];
+  for (size_t read; (read = std::fread(block, 1, sizeof block, in)) > 0;) text.append(block, read);
+  std::fclose(in);
+  // A script written in UTF-16 (with its byte order mark) is read as such.
+  if (text.size() >= 2 && text[0] == '\xFF' && text[1] == '\xFE') {
+    text = Utf8FromWide(std::wstring(reinterpret_cast<const wchar_t*>(text.data() + 2),
+                                     (text.size() - 2) / sizeof(wchar_t)));
+  }
+  for (size_t at = 0; at < text.size();) {
+    const size_t end = std::min(text.find('\n', at), text.size());
+    std::string line = text.substr(at, end - at);
+    at = end + 1;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty() || line[0] == '#') continue;
     const size_t space = line.find(' ');
@@ -44,9 +58,9 @@ bool ReadUninstallScript(const std::string& path, UninstallScript& script) {
 void RunUninstallScript(const UninstallScript& script) {
   for (const ScriptStep& step : script.steps) {
     if (step.verb == "file") {
-      DeleteFileA(step.argument.c_str());
+      DeleteFileW(WideFromUtf8(step.argument).c_str());
     } else if (step.verb == "dir") {
-      RemoveDirectoryA(step.argument.c_str());
+      RemoveDirectoryW(WideFromUtf8(step.argument).c_str());
     } else if (step.verb == "key") {
       DeleteKey(step.argument);
     } else if (step.verb == "sleep") {

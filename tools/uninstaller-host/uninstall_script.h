@@ -8,7 +8,9 @@
 //   sleep <ms>           wait, so that tests can see runs do not overlap
 //   exit <code>          the host's exit code (0 when not given)
 //
-// Blank lines and lines beginning with '#' are passed over.
+// Blank lines and lines beginning with '#' are passed over. The script is
+// UTF-8, or UTF-16 with its byte order mark; its paths may hold any
+// character.
 #pragma once
 
 #include <string>
@@ -25,7 +27,7 @@ struct UninstallScript {
 };
 
 // Reads the script; false when the file cannot be read.
-bool ReadUninstallScript(const std::string& path, UninstallScript& script);
+bool ReadUninstallScript(const std::wstring& path, UninstallScript& script);
 
 // Carries out every step but "log", whose lines the caller writes.
 void RunUninstallScript(const UninstallScript& script);

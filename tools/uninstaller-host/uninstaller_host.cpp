@@ -26,21 +26,22 @@ Hook HookOf(HMODULE library, const char* name) {
 }
 
 // The text behind `option` on the command line: a quoted argument up to its
-// closing quote, or an unquoted one up to the next space.
-std::string OptionArgument(const std::string& commandLine, const std::string& option) {
-  const size_t at = commandLine.find(" " + option);
-  if (at == std::string::npos) return {};
+// closing quote, or an unquoted one up to the next space. The line is read
+// in UTF-16, so that a script in any folder is found.
+std::wstring OptionArgument(const std::wstring& commandLine, const std::wstring& option) {
+  const size_t at = commandLine.find(L" " + option);
+  if (at == std::wstring::npos) return {};
   const size_t begin = at + 1 + option.size();
-  if (begin < commandLine.size() && commandLine[begin] == '"') {
-    const size_t end = commandLine.find('"', begin + 1);
+  if (begin < commandLine.size() && commandLine[begin] == L'"') {
+    const size_t end = commandLine.find(L'"', begin + 1);
     return commandLine.substr(begin + 1,
-                              end == std::string::npos ? std::string::npos : end - begin - 1);
+                              end == std::wstring::npos ? std::wstring::npos : end - begin - 1);
   }
-  return commandLine.substr(begin, commandLine.find(' ', begin) - begin);
+  return commandLine.substr(begin, commandLine.find(L' ', begin) - begin);
 }
 
 void AppendLog(const std::string& log, const std::string& line) {
-  if (FILE* out = std::fopen(log.c_str(), "a")) {
+  if (FILE* out = _wfopen(WideFromUtf8(log).c_str(), L"ab")) {
     std::fputs(line.c_str(), out);
     std::fclose(out);
   }
@@ -55,8 +56,8 @@ ULONGLONG Now() {
 }  // namespace
 
 int main() {
-  const std::string commandLine = GetCommandLineA();
-  const std::string scriptPath = OptionArgument(commandLine, "-f");
+  const std::wstring commandLine = GetCommandLineW();
+  const std::wstring scriptPath = OptionArgument(commandLine, L"-f");
   const ULONGLONG started = Now();
 
   UninstallScript script;
@@ -73,9 +74,9 @@ int main() {
 
   for (const ScriptStep& step : script.steps) {
     if (step.verb != "log") continue;
-    char line[1024];
-    std::snprintf(line, sizeof line, "%llu %llu %s\n", started, Now(), commandLine.c_str());
-    AppendLog(step.argument, line);
+    char line[64];
+    std::snprintf(line, sizeof line, "%llu %llu ", started, Now());
+    AppendLog(step.argument, line + Utf8FromWide(commandLine) + "\n");
   }
   return static_cast<int>(script.exitCode);
 }
