@@ -9,7 +9,8 @@
 ;   ${QMIS_SetRefcountedKey} "Sample Tool" "Shared\Engine" 1 $0
 ;
 ; The macros call $PLUGINSDIR\QMIS.dll and leave each result in the variable
-; named last. Paths and command lines go to the DLL's Unicode entry points
+; named last (empty, with the error flag set and a line in the details,
+; when the call could not be made: see _QMIS_Check). Paths and command lines go to the DLL's Unicode entry points
 ; as UTF-16 (the System plug-in's "w" type), whole whatever their
 ; characters: RegSaveKey, RegRestoreKey, SilentRunExternalWait,
 ; GetCopyFileSize and RenameDirectory. Product keys and registry key names
@@ -40,11 +41,22 @@
   File "/oname=$PLUGINSDIR\QMIS.dll" "${_DLL}"
 !macroend
 
-; Calls a plain export: `${_PROC}` is "Name(params) return", with the
+; Says when a call did not happen (QMIS.dll is not in $PLUGINSDIR, or does
+; not export the name): the error flag is set, one line names the export in
+; the details, and the result variable is left empty.
+!macro _QMIS_Check _NAME _RESULT
+  StrCmp ${_RESULT} "error" 0 +4
+    SetErrors
+    DetailPrint "QMIS: ${_NAME} was not called: ${QMIS_DLL_PATH} is missing or lacks it"
+    StrCpy ${_RESULT} ""
+!macroend
+
+; Calls a plain export: `${_SIGNATURE}` is "(params) return", with the
 ; parameters taken from the arguments that follow and the result pushed.
-!macro _QMIS_Call _PROC _ARGS _RESULT
-  System::Call `${QMIS_DLL_PATH}::${_PROC} ?u` ${_ARGS}
+!macro _QMIS_Call _NAME _SIGNATURE _ARGS _RESULT
+  System::Call `${QMIS_DLL_PATH}::${_NAME}${_SIGNATURE} ?u` ${_ARGS}
   Pop ${_RESULT}
+  !insertmacro _QMIS_Check ${_NAME} ${_RESULT}
 !macroend
 
 ; Calls a decorated export with its string arguments in $0 (and $1); the
@@ -55,8 +67,11 @@
   Push $3
   System::Call `kernel32::LoadLibraryW(w "${QMIS_DLL_PATH}") p.r3`
   System::Call `kernel32::GetProcAddress(p r3, m "${_NAME}") p.r2`
-  StrCmp $2 0 +2
+  StrCmp $2 0 +3
     System::Call `::$2(${_PARAMS})`
+    Goto +3
+    SetErrors
+    DetailPrint "QMIS: ${_NAME} was not called: ${QMIS_DLL_PATH} is missing or lacks it"
   StrCmp $3 0 +2
     System::Call `kernel32::FreeLibrary(p r3)`
   Pop $3
@@ -87,22 +102,22 @@
 
 !define QMIS_DetectDxmedia "!insertmacro QMIS_DetectDxmedia"
 !macro QMIS_DetectDxmedia _RESULT
-  !insertmacro _QMIS_Call "QMSetup_DetectDxmedia() i.s" "" ${_RESULT}
+  !insertmacro _QMIS_Call QMSetup_DetectDxmedia "() i.s" "" ${_RESULT}
 !macroend
 
 !define QMIS_GetInternalBuildNum "!insertmacro QMIS_GetInternalBuildNum"
 !macro QMIS_GetInternalBuildNum _RESULT
-  !insertmacro _QMIS_Call "QMSetup_GetInternalBuildNum() i.s" "" ${_RESULT}
+  !insertmacro _QMIS_Call QMSetup_GetInternalBuildNum "() i.s" "" ${_RESULT}
 !macroend
 
 !define QMIS_GetInternalMajorVerNum "!insertmacro QMIS_GetInternalMajorVerNum"
 !macro QMIS_GetInternalMajorVerNum _RESULT
-  !insertmacro _QMIS_Call "QMSetup_GetInternalMajorVerNum() i.s" "" ${_RESULT}
+  !insertmacro _QMIS_Call QMSetup_GetInternalMajorVerNum "() i.s" "" ${_RESULT}
 !macroend
 
 !define QMIS_GetInternalMinorVerNum "!insertmacro QMIS_GetInternalMinorVerNum"
 !macro QMIS_GetInternalMinorVerNum _RESULT
-  !insertmacro _QMIS_Call "QMSetup_GetInternalMinorVerNum() i.s" "" ${_RESULT}
+  !insertmacro _QMIS_Call QMSetup_GetInternalMinorVerNum "() i.s" "" ${_RESULT}
 !macroend
 
 ; _TEXT gets "2.0.0.60", _RESULT the build number.
@@ -111,51 +126,52 @@
   System::Call `${QMIS_DLL_PATH}::QMSetup_GetVersionNum(m.s) i.s ?u`
   Pop ${_RESULT}
   Pop ${_TEXT}
+  !insertmacro _QMIS_Check QMSetup_GetVersionNum ${_RESULT}
 !macroend
 
 ; _RESULT gets _TEXT without the spaces in its first _LENGTH bytes.
 !define QMIS_RemoveSpaces "!insertmacro QMIS_RemoveSpaces"
 !macro QMIS_RemoveSpaces _TEXT _LENGTH _RESULT
-  !insertmacro _QMIS_Call "QMSetup_RemoveSpaces(mss, is)" "`${_TEXT}` `${_LENGTH}`" ${_RESULT}
+  !insertmacro _QMIS_Call QMSetup_RemoveSpaces "(mss, is)" "`${_TEXT}` `${_LENGTH}`" ${_RESULT}
 !macroend
 
 ; --- Registry maintenance ----------------------------------------------
 
 !define QMIS_RegSaveKey "!insertmacro QMIS_RegSaveKey"
 !macro QMIS_RegSaveKey _ROOT _SUBKEY _FILE _RESULT
-  !insertmacro _QMIS_Call "QMSetup_RegSaveKeyW(ps, ws, ws) i.s" "`${_ROOT}` `${_SUBKEY}` `${_FILE}`" ${_RESULT}
+  !insertmacro _QMIS_Call QMSetup_RegSaveKeyW "(ps, ws, ws) i.s" "`${_ROOT}` `${_SUBKEY}` `${_FILE}`" ${_RESULT}
 !macroend
 
 !define QMIS_RegRestoreKey "!insertmacro QMIS_RegRestoreKey"
 !macro QMIS_RegRestoreKey _ROOT _SUBKEY _FILE _RESULT
-  !insertmacro _QMIS_Call "QMSetup_RegRestoreKeyW(ps, ws, ws) i.s" "`${_ROOT}` `${_SUBKEY}` `${_FILE}`" ${_RESULT}
+  !insertmacro _QMIS_Call QMSetup_RegRestoreKeyW "(ps, ws, ws) i.s" "`${_ROOT}` `${_SUBKEY}` `${_FILE}`" ${_RESULT}
 !macroend
 
 !define QMIS_BackupPendingFileRename "!insertmacro QMIS_BackupPendingFileRename"
 !macro QMIS_BackupPendingFileRename _RESULT
-  !insertmacro _QMIS_Call "QMSetup_BackupPendingFileRename() i.s" "" ${_RESULT}
+  !insertmacro _QMIS_Call QMSetup_BackupPendingFileRename "() i.s" "" ${_RESULT}
 !macroend
 
 !define QMIS_RestorePendingFileRename "!insertmacro QMIS_RestorePendingFileRename"
 !macro QMIS_RestorePendingFileRename _RESULT
-  !insertmacro _QMIS_Call "QMSetup_RestorePendingFileRename() i.s" "" ${_RESULT}
+  !insertmacro _QMIS_Call QMSetup_RestorePendingFileRename "() i.s" "" ${_RESULT}
 !macroend
 
 !define QMIS_KeyClean "!insertmacro QMIS_KeyClean"
 !macro QMIS_KeyClean _ROOT _SUBKEY _RESULT
-  !insertmacro _QMIS_Call "QmUninstall_KeyClean(ps, ms) i.s" "`${_ROOT}` `${_SUBKEY}`" ${_RESULT}
+  !insertmacro _QMIS_Call QmUninstall_KeyClean "(ps, ms) i.s" "`${_ROOT}` `${_SUBKEY}`" ${_RESULT}
 !macroend
 
 ; --- Shared keys -------------------------------------------------------
 
 !define QMIS_SetRefcountedKey "!insertmacro QMIS_SetRefcountedKey"
 !macro QMIS_SetRefcountedKey _PRODUCT _SHARED_KEY _BITS _RESULT
-  !insertmacro _QMIS_Call "QMSetup_SetRefcountedKey(ms, ms, is) i.s" "`${_PRODUCT}` `${_SHARED_KEY}` `${_BITS}`" ${_RESULT}
+  !insertmacro _QMIS_Call QMSetup_SetRefcountedKey "(ms, ms, is) i.s" "`${_PRODUCT}` `${_SHARED_KEY}` `${_BITS}`" ${_RESULT}
 !macroend
 
 !define QMIS_RemoveRefcountedKeys "!insertmacro QMIS_RemoveRefcountedKeys"
 !macro QMIS_RemoveRefcountedKeys _PRODUCT _RESULT
-  !insertmacro _QMIS_Call "QMSetup_RemoveRefcountedKeys(ms) i.s" "`${_PRODUCT}`" ${_RESULT}
+  !insertmacro _QMIS_Call QMSetup_RemoveRefcountedKeys "(ms) i.s" "`${_PRODUCT}`" ${_RESULT}
 !macroend
 
 ; --- Shell cleanup (decorated exports; no result) ----------------------
@@ -206,28 +222,29 @@
   System::Call `${QMIS_DLL_PATH}::QMSetup_SilentRunExternalWaitW(ws, w.s) i.s ?u` `${_COMMAND}`
   Pop ${_RESULT}
   Pop ${_TEXT}
+  !insertmacro _QMIS_Check QMSetup_SilentRunExternalWaitW ${_RESULT}
 !macroend
 
 !define QMIS_GetCopyFileSize "!insertmacro QMIS_GetCopyFileSize"
 !macro QMIS_GetCopyFileSize _DIRECTORY _RESULT
-  !insertmacro _QMIS_Call "QMSetup_GetCopyFileSizeW(ws) i.s" "`${_DIRECTORY}`" ${_RESULT}
+  !insertmacro _QMIS_Call QMSetup_GetCopyFileSizeW "(ws) i.s" "`${_DIRECTORY}`" ${_RESULT}
 !macroend
 
 !define QMIS_RenameDirectory "!insertmacro QMIS_RenameDirectory"
 !macro QMIS_RenameDirectory _EXISTING _RENAMED _RESULT
-  !insertmacro _QMIS_Call "QmRenameDirectoryW(ws, ws) i.s" "`${_EXISTING}` `${_RENAMED}`" ${_RESULT}
+  !insertmacro _QMIS_Call QmRenameDirectoryW "(ws, ws) i.s" "`${_EXISTING}` `${_RENAMED}`" ${_RESULT}
 !macroend
 
 ; --- Uninstaller hooks (for an uninstaller host) ------------------------
 
 !define QMIS_UninstInitialize "!insertmacro QMIS_UninstInitialize"
 !macro QMIS_UninstInitialize _RESULT
-  !insertmacro _QMIS_Call "UninstInitialize(i 0, i 0, i 0) i.s" "" ${_RESULT}
+  !insertmacro _QMIS_Call UninstInitialize "(i 0, i 0, i 0) i.s" "" ${_RESULT}
 !macroend
 
 !define QMIS_UninstUnInitialize "!insertmacro QMIS_UninstUnInitialize"
 !macro QMIS_UninstUnInitialize _RESULT
-  !insertmacro _QMIS_Call "UninstUnInitialize(i 0, i 0, i 0) i.s" "" ${_RESULT}
+  !insertmacro _QMIS_Call UninstUnInitialize "(i 0, i 0, i 0) i.s" "" ${_RESULT}
 !macroend
 
 !endif ; QMIS_NSH_INCLUDED

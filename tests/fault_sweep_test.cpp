@@ -167,40 +167,46 @@ TEST_F(FaultSweep, ClaimingReportsWhatItWrote) {
   }
 }
 
+// Whoever holds the default, a failing step never loses the saved verb nor
+// leaves the default naming a deleted verb key.
 TEST_F(FaultSweep, AutoPlayHandbackNeverLosesTheSavedVerb) {
   DeleteTree(HKEY_CLASSES_ROOT, "AudioCD");
   sandbox_.Own(HKEY_CLASSES_ROOT, "AudioCD");
-  Sweep({[&] {
-           SetValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "", Sz("QuillmoorP"));
-           SetValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "QmPrevious", Sz("play"));
-           CreateKey(HKEY_CLASSES_ROOT, "AudioCD\\shell\\QuillmoorP\\command");
-         },
-         [&] {
-           std::string p = "P";
-           api().UnregisterAutoInsertTag(p.data());
-           return 0u;
-         },
-         [&](uint32_t, const std::string&) {
-           const bool restored = ReadValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "") == Sz("play");
-           const bool kept =
-               ReadValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "QmPrevious") == Sz("play");
-           EXPECT_TRUE(restored || kept) << "the saved verb is lost";
-         }});
-  Sweep({[&] {
-           DeleteTree(HKEY_CLASSES_ROOT, "AudioCD");
-           SetValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "", Sz("play"));
-         },
-         [&] {
-           std::string p = "P";
-           api().RegisterAutoInsertTag(p.data());
-           return 0u;
-         },
-         [&](uint32_t, const std::string&) {
-           const bool untouched = ReadValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "") == Sz("play");
-           const bool saved =
-               ReadValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "QmPrevious") == Sz("play");
-           EXPECT_TRUE(untouched || saved) << "the earlier verb is lost";
-         }});
+  struct Row {
+    const char* holder;  // the default before the call: "play" or a product's handler
+    bool take;
+    const char* product;
+  };
+  for (const Row& row : {Row{"QuillmoorP", false, "P"}, Row{"play", true, "P"},
+                         Row{"QuillmoorP", false, "Q"}, Row{"QuillmoorP", true, "Q"}}) {
+    SCOPED_TRACE(std::string(row.take ? "taking " : "handing back ") + row.product);
+    Sweep({[&] {
+             DeleteTree(HKEY_CLASSES_ROOT, "AudioCD");
+             SetValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "", Sz(row.holder));
+             if (std::string(row.holder) != "play")
+               SetValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "QmPrevious", Sz("play"));
+             for (const char* verb : {"QuillmoorP\\command", "QuillmoorQ\\command", "play"})
+               CreateKey(HKEY_CLASSES_ROOT, std::string("AudioCD\\shell\\") + verb);
+           },
+           [&] {
+             std::string p = row.product;
+             row.take ? api().RegisterAutoInsertTag(p.data())
+                      : api().UnregisterAutoInsertTag(p.data());
+             return 0u;
+           },
+           [&](uint32_t, const std::string&) {
+             const auto current = ReadValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "");
+             const bool restored = current == Sz("play");
+             const bool kept =
+                 ReadValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "QmPrevious") == Sz("play");
+             EXPECT_TRUE(restored || kept) << "the saved verb is lost";
+             if (current) {
+               EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT,
+                                     "AudioCD\\shell\\" + std::string(current->bytes.c_str())))
+                   << "the default names a deleted verb";
+             }
+           }});
+  }
 }
 
 TEST_F(FaultSweep, ExtensionHandbackNeverLosesTheSavedType) {

@@ -138,7 +138,7 @@ TEST_F(Unicode, EveryNameIsCarriedWhole) {
                         {REG_SZ, Utf16Bytes(Narrow(script)) + std::string(2, '\0')});
          const std::wstring own = Path(name + " host\\own.txt");
          MakeFile(own, 0);
-         EXPECT_EQ(RunProgram(L"\"" + host + L"\" -f\"" + own + L"\" -z" + Wide(product_)).exitCode,
+         EXPECT_EQ(RunWithoutOutput(L"\"" + host + L"\" -f\"" + own + L"\" -z" + Wide(product_)),
                    0u);
          EXPECT_FALSE(Exists(marker)) << "the dependent's uninstall did not run";
        }},
@@ -202,7 +202,7 @@ TEST_F(Unicode, RestartDeletesExactlyTheScheduledFiles) {
   }
   ASSERT_EQ(api().BackupPendingFileRename(), 1);
   ASSERT_EQ(api().RestorePendingFileRename(), 1);
-  ASSERT_EQ(RunProgram("wineboot.exe -r").exitCode, 0u);
+  ASSERT_EQ(RunWithoutOutput(L"wineboot.exe -r"), 0u);
   for (const std::string& name : kNames)
     EXPECT_FALSE(Exists(Path(name + ".txt"))) << name << ".txt was not deleted";
   EXPECT_TRUE(Exists(namesake)) << "zloty.txt, which nobody scheduled, was deleted";

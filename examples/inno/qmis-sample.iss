@@ -10,13 +10,22 @@
 ; folder silently and records its size; its uninstaller hands all of it
 ; back. The folder may be named in any script: paths go to the DLL's
 ; Unicode entry points.
+;
+; ISCC /DProduct=<name> /DHandler=<Quillmoor + name without spaces> /DBits=<claim bits>
+; makes another product of the maker from the same script.
+;
 ; In 64-bit install mode the lists QMIS.dll reads are written to the 32-bit
 ; view of the registry (HKLM32), which is the one a 32-bit DLL sees.
 
 #include "QMIS.iss"
 
-#define Product "QMIS Inno Sample"
-#define Handler "QuillmoorQMISInnoSample"
+#ifndef Product
+  #define Product "QMIS Inno Sample"
+  #define Handler "QuillmoorQMISInnoSample"
+#endif
+#ifndef Bits
+  #define Bits "1"
+#endif
 #define Extension ".qminno"
 #define UninstallKey "SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\" + Product
 
@@ -47,12 +56,20 @@ const
 var
   Parked: Boolean;
 
-{ A file association, with the earlier file type saved for the handback. }
+{ A file association, with the earlier file type saved for the handback.
+  When another product of the maker holds the extension (its file type
+  begins with "Quillmoor", in any case) and a type is saved, that saved type
+  is the machine's own: it stays. }
 procedure TakeExtension;
 var
-  Earlier: String;
+  Earlier, Saved: String;
+  KeepSaved: Boolean;
 begin
-  if RegQueryStringValue(HKCR32, '{#Extension}', '', Earlier) and (Earlier <> '') then
+  KeepSaved := RegQueryStringValue(HKCR32, '{#Extension}', '', Earlier) and
+    (CompareText(Copy(Earlier, 1, 9), 'Quillmoor') = 0) and
+    RegQueryStringValue(HKCR32, '{#Extension}', 'QmPrevious', Saved);
+  if not KeepSaved and RegQueryStringValue(HKCR32, '{#Extension}', '', Earlier) and
+    (Earlier <> '') then
     RegWriteStringValue(HKCR32, '{#Extension}', 'QmPrevious', Earlier);
   RegWriteStringValue(HKCR32, '{#Extension}', '', '{#Handler}File{#Extension}');
   RegWriteStringValue(HKCR32, '{#Handler}File{#Extension}\shell\open\command', '',
@@ -91,8 +108,8 @@ begin
           QMIS_RestorePendingFileRename;
         PlaceData;
         RegWriteDWordValue(HKLM32, ListsKey, 'ClaimResult',
-          QMIS_SetRefcountedKey(ProductKey, 'Shared\Engine', 1) +
-          QMIS_SetRefcountedKey(ProductKey, 'Shared\Fonts', 1));
+          QMIS_SetRefcountedKey(ProductKey, 'Shared\Engine', {#Bits}) +
+          QMIS_SetRefcountedKey(ProductKey, 'Shared\Fonts', {#Bits}));
         TakeExtension;
         { The Audio-CD AutoPlay default: the verb first, then the takeover. }
         RegWriteStringValue(HKCR32, 'AudioCD\shell\{#Handler}\command', '',

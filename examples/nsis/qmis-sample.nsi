@@ -92,7 +92,14 @@ Section "Install"
 
 !ifndef NO_SHELL
   ; A file association, with the earlier file type saved for the handback.
+  ; When another product of the maker holds the extension (its file type
+  ; begins with "Quillmoor", in any case: StrCmp ignores case) and a type
+  ; is saved, that saved type is the machine's own: it stays.
   ReadRegStr $1 HKCR "${EXTENSION}" ""
+  ReadRegStr $2 HKCR "${EXTENSION}" "QmPrevious"
+  StrCpy $3 $1 9
+  StrCmp $3 "Quillmoor" 0 +2
+    StrCmp $2 "" 0 +3
   StrCmp $1 "" +2
     WriteRegStr HKCR "${EXTENSION}" "QmPrevious" $1
   WriteRegStr HKCR "${EXTENSION}" "" "${HANDLER}File${EXTENSION}"
@@ -123,6 +130,8 @@ Section "Install"
 SectionEnd
 
 Section "Uninstall"
+  ; The uninstaller carries no QMIS.dll of its own: the macros call it in
+  ; $PLUGINSDIR, so the copy installed beside the product goes there first.
   InitPluginsDir
   CopyFiles /SILENT "$INSTDIR\QMIS.dll" "$PLUGINSDIR"
   SetOutPath $PLUGINSDIR

@@ -38,6 +38,8 @@ void SweepEmptyKeys(HKEY key, DWORD depth, DWORD& valueHolders) {
 }
 
 LONG KeyClean(HKEY root, const char* path) {
+  // An empty path opens the root itself: its empty top-level keys would go.
+  if (path[0] == '\0') return ERROR_INVALID_PARAMETER;
   UniqueKey key;
   const LONG status = RegOpenKeyExA(root, path, 0, KEY_ALL_ACCESS, key.put());
   if (status != ERROR_SUCCESS) return status;

@@ -6,8 +6,9 @@
 
 namespace qmis {
 
-// Sweeps `path` below `root`. Returns the error of opening the key, or else
-// the status of closing it.
+// Sweeps `path` below `root`. Returns ERROR_INVALID_PARAMETER for an empty
+// path (nothing opened), the error of opening the key, or else the status of
+// closing it.
 [[nodiscard]] LONG KeyClean(HKEY root, const char* path);
 
 // The walk below `key`, depth first; at depth 0 the direct subkeys are the

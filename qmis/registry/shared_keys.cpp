@@ -17,8 +17,8 @@ LONG CreateKey(const char* path, UniqueKey& key) {
                          KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
 }
 
-void WriteMask(HKEY key, const char* name, DWORD mask) {
-  RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&mask), sizeof mask);
+LONG WriteMask(HKEY key, const char* name, DWORD mask) {
+  return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&mask), sizeof mask);
 }
 
 struct Mask {
@@ -45,7 +45,9 @@ std::optional<LONG> ReleaseClaim(HKEY makerRoot, const char* sharedKeyName, DWOR
   if (mask.status != ERROR_SUCCESS || mask.type != REG_DWORD) return std::nullopt;
   const DWORD remaining = mask.value & ~productBits;
   if (remaining != 0) {
-    WriteMask(shared.get(), kClaimMaskValue, remaining);
+    // A mask that cannot be written keeps the bits: the key stays, as it
+    // must while they may be another product's.
+    (void)WriteMask(shared.get(), kClaimMaskValue, remaining);
     return std::nullopt;
   }
   shared.reset();
@@ -57,17 +59,19 @@ std::optional<LONG> ReleaseClaim(HKEY makerRoot, const char* sharedKeyName, DWOR
 int SetRefcountedKey(const char* productKey, const char* sharedKeyName, DWORD bits) {
   PathBuffer claimListPath;
   PathBuffer sharedKeyPath;
-  // An empty name would make the maker's root itself a shared key.
-  if (sharedKeyName[0] == '\0') return 0;
+  // An empty name would make the maker's root itself a shared key, and an
+  // empty product key would put the claim list under the Uninstall key.
+  if (productKey[0] == '\0' || sharedKeyName[0] == '\0') return 0;
   if (!FormatPath(claimListPath, kClaimListFormat, productKey) ||
       !FormatPath(sharedKeyPath, kSharedKeyFormat, sharedKeyName)) {
     return 0;
   }
 
   {
+    // A claim the list does not record could never be released.
     UniqueKey claimList;
     if (CreateKey(claimListPath, claimList) != ERROR_SUCCESS) return 0;
-    WriteMask(claimList.get(), sharedKeyName, bits);
+    if (WriteMask(claimList.get(), sharedKeyName, bits) != ERROR_SUCCESS) return 0;
   }
 
   // The mask is read, ORed and written back with no other installer's
@@ -85,14 +89,16 @@ int SetRefcountedKey(const char* productKey, const char* sharedKeyName, DWORD bi
     // writing over it would lose them.
     return 0;
   }
-  WriteMask(shared.get(), kClaimMaskValue, newMask);
-  return 1;
+  // A mask that was not written holds no claim of this product: 0 tells the
+  // caller so. The list's entry stays, and a release takes only these bits.
+  return WriteMask(shared.get(), kClaimMaskValue, newMask) == ERROR_SUCCESS ? 1 : 0;
 }
 
 LONG RemoveRefcountedKeys(const char* productKey) {
   PathBuffer claimListPath;
   PathBuffer uninstallPath;
-  if (!FormatPath(claimListPath, kClaimListFormat, productKey) ||
+  // An empty product key would name the Uninstall key's own claim list.
+  if (productKey[0] == '\0' || !FormatPath(claimListPath, kClaimListFormat, productKey) ||
       !FormatPath(uninstallPath, kUninstallKeyFormat, productKey)) {
     return ERROR_INVALID_PARAMETER;
   }

@@ -50,8 +50,9 @@ void DeleteFileType(const char* fileType) {
 }  // namespace
 
 void UnregisterSpecificExtension(const char* prefix, const char* extension) {
-  // An empty extension would name the root of HKEY_CLASSES_ROOT.
-  if (extension[0] == '\0') return;
+  // An empty extension would name the root of HKEY_CLASSES_ROOT; an empty
+  // handler name names no product's file types.
+  if (prefix[0] == '\0' || extension[0] == '\0') return;
   PathBuffer fileType;
   if (!FormatPath(fileType, kFileTypeFormat, prefix, extension)) return;
   HandBackExtension(extension, fileType);
@@ -61,7 +62,8 @@ void UnregisterSpecificExtension(const char* prefix, const char* extension) {
 void UnregisterExtensions(const char* productKey) {
   PathBuffer handler;
   PathBuffer listPath;
-  if (!BuildHandlerName(productKey, handler) ||
+  // An empty product key would name the Uninstall key's own list.
+  if (productKey[0] == '\0' || !BuildHandlerName(productKey, handler) ||
       !FormatPath(listPath, kExtensionsFormat, productKey)) {
     return;
   }

@@ -13,6 +13,13 @@ namespace qmis {
 // read with, in UTF-16 so that no character is lost).
 [[nodiscard]] LONG SaveDefault(HKEY key, const TextValue& previous);
 
+// Reads "QmPrevious".
+[[nodiscard]] LONG ReadSavedDefault(HKEY key, TextValue& saved);
+
+// Writes `value` as the key's default, as REG_SZ with the bytes and byte
+// count it was read with.
+[[nodiscard]] LONG WriteDefault(HKEY key, const TextValue& value);
+
 enum class Restore {
   kRestored,      // the saved default is the default again
   kNothingSaved,  // there is no "QmPrevious"
@@ -21,8 +28,7 @@ enum class Restore {
 };
 
 // Makes "QmPrevious" the default again, as REG_SZ with the bytes and byte
-// count read.
-// "QmPrevious" itself is left to the caller.
+// count read. "QmPrevious" itself is left to the caller.
 [[nodiscard]] Restore RestoreSavedDefault(HKEY key);
 
 }  // namespace qmis

@@ -42,8 +42,9 @@ const wchar_t* DependentCommandFormat(const wchar_t* uninstallerPath) {
 void UninstallProduct(const char* commandLine, const wchar_t* wideCommandLine) {
   WidePath uninstallerPath;
   PathBuffer productKey;
-  // A part that is missing or too long is left empty: the steps run with it
-  // as it is, and no dependent is run without a program path.
+  // A part that is missing or too long is left empty. Each step does
+  // nothing for an empty product key, and no dependent is run without a
+  // program path.
   (void)GetUninstallerPath(wideCommandLine, uninstallerPath);
   (void)GetProductArg(commandLine, productKey);
   // Every step runs, whatever an earlier one found; no result reaches the host.
@@ -55,7 +56,7 @@ void UninstallProduct(const char* commandLine, const wchar_t* wideCommandLine) {
 
 void RunDependentUninstallers(const wchar_t* uninstallerPath, const char* productKey) {
   PathBuffer listPath;
-  if (!FormatPath(listPath, kDependentsFormat, productKey)) return;
+  if (productKey[0] == '\0' || !FormatPath(listPath, kDependentsFormat, productKey)) return;
   UniqueKey list;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, listPath, 0, KEY_READ, list.put()) != ERROR_SUCCESS) return;
   // With no program to run, the entries are still walked and none is run.

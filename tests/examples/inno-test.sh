@@ -40,6 +40,12 @@ wine "$iscc_dir/ISCC.exe" /Q "/I$(winpath "$release/inno")" "/DQMIS_DLL=$(winpat
   "/O$(winpath "$work")" /Fqmis-sample-setup "$(winpath "$source_dir/examples/inno/qmis-sample.iss")" \
   || { echo "ISCC failed on examples/inno/qmis-sample.iss"; exit 1; }
 compiled=$(date +%s%N)
+# A second product of the maker from the same script, taking the same
+# AutoPlay default and extension.
+wine "$iscc_dir/ISCC.exe" /Q "/I$(winpath "$release/inno")" "/DQMIS_DLL=$(winpath "$release/bin/QMIS.dll")" \
+  "/DProduct=QMIS Inno Sample B" /DHandler=QuillmoorQMISInnoSampleB /DBits=2 \
+  "/O$(winpath "$work")" /Fqmis-sample-b-setup "$(winpath "$source_dir/examples/inno/qmis-sample.iss")" \
+  || { echo "ISCC failed on the second product"; exit 1; }
 
 uninstall_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\QMIS Inno Sample'
 # A folder named outside the ANSI code page (1252 here).
@@ -73,26 +79,59 @@ check "version text from the buffer helper" has 2.0.0.60 "$uninstall_key" /v Ver
 check "size of the data folder" has 'REG_DWORD *0xa$' "$uninstall_key" /v DataBytes
 check "the parked rename list is back: '$(renames)'" test "$(renames)" = "$before"
 
-log="$WINEPREFIX/drive_c/qmis-uninstall.log"
-wine "$app\\unins000.exe" /VERYSILENT /SUPPRESSMSGBOXES /NORESTART '/LOG=C:\qmis-uninstall.log'
-check "uninstaller exits 0" test $? -eq 0
-# It copies itself to a temporary file, starts that and exits: its log
-# closes when the uninstall is done.
-for _ in $(seq 300); do grep -qs "Log closed" "$log" && break; sleep 0.1; done
-check "uninstall finished" grep -qs "Log closed" "$log"
+is() { has "REG_[A-Z_]* *$1\$" "${@:2}"; }  # the value is exactly $1
+install_b() {
+  wine "$work/qmis-sample-b-setup.exe" /VERYSILENT /SUPPRESSMSGBOXES /NORESTART '/DIR=C:\QmisInnoB'
+  check "second setup exits 0" test $? -eq 0
+}
+uninstall() {  # uninstall APP-FOLDER LOG-NAME
+  local log="$WINEPREFIX/drive_c/$2"
+  rm -f "$log"
+  wine "$1\\unins000.exe" /VERYSILENT /SUPPRESSMSGBOXES /NORESTART "/LOG=C:\\$2"
+  check "uninstaller exits 0" test $? -eq 0
+  # It copies itself to a temporary file, starts that and exits: its log
+  # closes when the uninstall is done.
+  for _ in $(seq 300); do grep -qs "Log closed" "$log" && break; sleep 0.1; done
+  check "uninstall finished" grep -qs "Log closed" "$log"
+}
+
+install_b
+check "second product holds AutoPlay" is QuillmoorQMISInnoSampleB 'HKCR\AudioCD\shell' /ve
+check "the machine's verb still saved" is play 'HKCR\AudioCD\shell' /v QmPrevious
+check "the machine's type still saved" is txtfile 'HKCR\.qminno' /v QmPrevious
+
+uninstall "$app" qmis-uninstall.log
 uninstalled=$(date +%s%N)
-check "shared keys released and deleted" missing 'HKLM\SOFTWARE\Quillmoor\Shared'
+check "first removed: the second still holds AutoPlay" is QuillmoorQMISInnoSampleB 'HKCR\AudioCD\shell' /ve
+check "first removed: the machine's verb still saved" is play 'HKCR\AudioCD\shell' /v QmPrevious
+check "first removed: the shared keys stay for the second" has 0x2 'HKLM\SOFTWARE\Quillmoor\Shared\Engine' /v Refcount
 check "claim list deleted" missing "$uninstall_key\\RefcountList"
-check "AutoPlay default handed back" has play 'HKCR\AudioCD\shell' /ve
-check "AutoPlay saved verb removed" missing 'HKCR\AudioCD\shell' /v QmPrevious
-check "AutoPlay verb key removed" missing 'HKCR\AudioCD\shell\QuillmoorQMISInnoSample'
-check "extension handed back" has txtfile 'HKCR\.qminno' /ve
-check "extension's saved type removed" missing 'HKCR\.qminno' /v QmPrevious
-check "product's file type removed" missing 'HKCR\QuillmoorQMISInnoSampleFile.qminno'
-check "product's uninstall key removed" missing "$uninstall_key"
 check "QMIS.dll unloaded and deleted" test ! -e "$(winepath -u "$app\\QMIS.dll" 2>/dev/null)"
+uninstall 'C:\QmisInnoB' qmis-uninstall-b.log
+handed_back() {  # what both removals leave, in either order
+  check "$1: shared keys released and deleted" missing 'HKLM\SOFTWARE\Quillmoor\Shared'
+  check "$1: AutoPlay default handed back" is play 'HKCR\AudioCD\shell' /ve
+  check "$1: AutoPlay saved verb removed" missing 'HKCR\AudioCD\shell' /v QmPrevious
+  check "$1: AutoPlay verb keys removed" missing 'HKCR\AudioCD\shell\QuillmoorQMISInnoSample'
+  check "$1: AutoPlay verb keys removed" missing 'HKCR\AudioCD\shell\QuillmoorQMISInnoSampleB'
+  check "$1: extension handed back" is txtfile 'HKCR\.qminno' /ve
+  check "$1: extension's saved type removed" missing 'HKCR\.qminno' /v QmPrevious
+  check "$1: product's file types removed" missing 'HKCR\QuillmoorQMISInnoSampleFile.qminno'
+  check "$1: product's file types removed" missing 'HKCR\QuillmoorQMISInnoSampleBFile.qminno'
+  check "$1: product's uninstall key removed" missing "$uninstall_key"
+}
+handed_back "first, then second"
 # The uninstaller appends its own clean-up entries behind the list.
 check "the earlier rename list still leads: '$(renames)'" test "${before}" = "$(renames | cut -c1-${#before})"
+
+# The other order.
+wine "$work/qmis-sample-setup.exe" /VERYSILENT /SUPPRESSMSGBOXES /NORESTART "/DIR=$app"
+check "setup exits 0" test $? -eq 0
+install_b
+uninstall 'C:\QmisInnoB' qmis-uninstall-b2.log
+check "second removed: AutoPlay back to the machine's verb" is play 'HKCR\AudioCD\shell' /ve
+uninstall "$app" qmis-uninstall2.log
+handed_back "second, then first"
 
 ms() { echo $((($2 - $1) / 1000000)); }
 echo "inno round trip (${QMIS_WINEARCH:-win32}): compile $(ms "$start" "$compiled") ms," \

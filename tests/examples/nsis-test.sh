@@ -13,11 +13,17 @@ source "$source_dir/tests/examples/checks.sh"
 
 # Built as an author builds it: with the DLL and QMIS.nsh of the release.
 release=$(bash "$source_dir/tests/support/unpack-release.sh" "$build" "$build/examples/release")
-nsis() {  # nsis SCRIPT OUT
-  makensis -V2 "-X!addincludedir $release/nsis" -DQMIS_DLL="$release/bin/QMIS.dll" -DOUT_FILE="$2" "$1" ||
-    { echo "makensis failed on $1"; exit 1; }
+nsis() {  # nsis [DEFINES...] SCRIPT OUT
+  local out=${*: -1} script=${*: -2:1}
+  makensis -V2 "-X!addincludedir $release/nsis" -DQMIS_DLL="$release/bin/QMIS.dll" -DOUT_FILE="$out" \
+    "${@:1:$#-2}" "$script" || { echo "makensis failed on $script"; exit 1; }
 }
 nsis "$source_dir/examples/nsis/qmis-sample.nsi" "$setup"
+# A second product of the maker from the same script, taking the same
+# AutoPlay default and extension.
+setup_b=$build/examples/qmis-sample-b-setup.exe
+nsis "-DPRODUCT=QMIS Sample B" -DHANDLER=QuillmoorQMISSampleB -DBITS=2 \
+  "$source_dir/examples/nsis/qmis-sample.nsi" "$setup_b"
 nsis "$source_dir/tests/examples/qmis-nsh-test.nsi" "$build/examples/qmis-nsh-test.exe"
 
 uninstall_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\QMIS Sample'
@@ -50,20 +56,55 @@ check "size estimate made" has EstimatedBytes "$uninstall_key" /v EstimatedBytes
 # QMIS.dll was let go of, so NSIS deleted its plug-ins folder at once.
 check "no pending rename of the installer's own: '$(renames)'" test "$(renames)" = "$before"
 
-wine "C:\\$folder\\uninstall.exe" /S "_?=C:\\$folder"
-check "uninstaller exits 0" test $? -eq 0
+# The second product takes the same defaults over: what was saved stays.
+is() { has "REG_[A-Z_]* *$1\$" "${@:2}"; }  # the value is exactly $1
+install_b() { wine "$setup_b" /S '/D=C:\QmisSampleB' && check "second installer exits 0" true; }
+uninstall_a() {
+  wine "C:\\$folder\\uninstall.exe" /S "_?=C:\\$folder"
+  check "uninstaller exits 0" test $? -eq 0
+}
+uninstall_b() {
+  wine 'C:\QmisSampleB\uninstall.exe' /S '_?=C:\QmisSampleB'
+  check "second uninstaller exits 0" test $? -eq 0
+}
+install_b
+check "second product holds AutoPlay" is QuillmoorQMISSampleB 'HKCR\AudioCD\shell' /ve
+check "the machine's verb still saved" is play 'HKCR\AudioCD\shell' /v QmPrevious
+check "second product holds the extension" is QuillmoorQMISSampleBFile.qmsample 'HKCR\.qmsample' /ve
+check "the machine's type still saved" is txtfile 'HKCR\.qmsample' /v QmPrevious
+
+uninstall_a
 # Run in place, the uninstaller cannot delete its own file: it is left behind.
 check "uninstaller ran in place, so its work is done" test -e "$unix_dir/uninstall.exe"
 check "the product's files are gone" test ! -e "$unix_dir/data"
 rm -rf "$unix_dir"
-check "shared key released" missing 'HKLM\SOFTWARE\Quillmoor\Shared\Sample'
-check "AutoPlay default handed back" has play 'HKCR\AudioCD\shell' /ve
-check "no saved AutoPlay verb left" missing 'HKCR\AudioCD\shell' /v QmPrevious
-check "extension handed back" has txtfile 'HKCR\.qmsample' /ve
-check "no saved type left" missing 'HKCR\.qmsample' /v QmPrevious
-check "product file type deleted" missing 'HKCR\QuillmoorQMISSampleFile.qmsample'
-check "AutoPlay verb deleted" missing 'HKCR\AudioCD\shell\QuillmoorQMISSample'
-check "uninstall entry gone" missing "$uninstall_key"
+check "first removed: the second still holds AutoPlay" is QuillmoorQMISSampleB 'HKCR\AudioCD\shell' /ve
+check "first removed: the machine's verb still saved" is play 'HKCR\AudioCD\shell' /v QmPrevious
+check "first removed: the shared key stays for the second" has 0x2 'HKLM\SOFTWARE\Quillmoor\Shared\Sample' /v Refcount
+uninstall_b
+rm -rf "$WINEPREFIX/drive_c/QmisSampleB"
+handed_back() {  # what both removals leave, in either order
+  check "$1: shared key released" missing 'HKLM\SOFTWARE\Quillmoor\Shared\Sample'
+  check "$1: AutoPlay default handed back" is play 'HKCR\AudioCD\shell' /ve
+  check "$1: no saved AutoPlay verb left" missing 'HKCR\AudioCD\shell' /v QmPrevious
+  check "$1: extension handed back" is txtfile 'HKCR\.qmsample' /ve
+  check "$1: no saved type left" missing 'HKCR\.qmsample' /v QmPrevious
+  check "$1: product file types deleted" missing 'HKCR\QuillmoorQMISSampleFile.qmsample'
+  check "$1: product file types deleted" missing 'HKCR\QuillmoorQMISSampleBFile.qmsample'
+  check "$1: AutoPlay verbs deleted" missing 'HKCR\AudioCD\shell\QuillmoorQMISSample'
+  check "$1: AutoPlay verbs deleted" missing 'HKCR\AudioCD\shell\QuillmoorQMISSampleB'
+  check "$1: uninstall entry gone" missing "$uninstall_key"
+}
+handed_back "first, then second"
+
+# The other order.
+wine "$setup" /S "/D=C:\\$folder"
+install_b
+uninstall_b
+check "second removed: AutoPlay back to the machine's verb" is play 'HKCR\AudioCD\shell' /ve
+uninstall_a
+rm -rf "$unix_dir" "$WINEPREFIX/drive_c/QmisSampleB"
+handed_back "second, then first"
 
 # Every macro of QMIS.nsh, each once.
 wine "$build/examples/qmis-nsh-test.exe"
@@ -89,6 +130,7 @@ check "QMIS.nsh renames: '$renames'" test "${renames% *}" = "${renames#* }"
 expect Hooks "0 0"
 expect Registers "kept kept kept"
 expect Loaded "0 0"
+expect Missing "[] error flag error flag"
 wine reg delete "$out" /f >/dev/null 2>&1
 
 wine reg delete 'HKCR\.qmsample' /f >/dev/null 2>&1

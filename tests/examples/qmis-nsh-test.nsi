@@ -109,4 +109,19 @@ Section
   ${QMIS_Unload}
   System::Call `kernel32::GetModuleHandleW(w "$PLUGINSDIR\QMIS.dll") p.r2`
   !insertmacro Record Loaded "$0 $2"
+
+  ; Without the DLL no call happens, and the macros say so: the error flag,
+  ; and an empty result.
+  Delete "$PLUGINSDIR\QMIS.dll"
+  ClearErrors
+  ${QMIS_SetRefcountedKey} "${PRODUCT}" "NshTest\Key" 1 $R0
+  StrCpy $R1 "no error"
+  IfErrors 0 +2
+    StrCpy $R1 "error flag"
+  ClearErrors
+  ${QMIS_UnregisterAutoInsertTag} "${PRODUCT}"
+  StrCpy $R2 "no error"
+  IfErrors 0 +2
+    StrCpy $R2 "error flag"
+  !insertmacro Record Missing "[$R0] $R1 $R2"
 SectionEnd

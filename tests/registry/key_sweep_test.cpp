@@ -53,9 +53,14 @@ TEST_F(KeySweep, NeighbouringEmptyBranchesTakeTwoCalls) {
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, key_));
 }
 
-TEST_F(KeySweep, MissingKeyGivesFileNotFound) {
+// A missing key; and a null or empty path, which would name the root itself
+// (all its empty top-level keys would go), refused before anything is opened.
+TEST_F(KeySweep, MissingKeyOrEmptyPathIsRefused) {
   EXPECT_EQ(Clean(key_ + "\\missing"), ERROR_FILE_NOT_FOUND);
+  hook().ClearLog();
   EXPECT_EQ(api().KeyClean(HKEY_CURRENT_USER, nullptr), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(Clean(""), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(hook().Log().size(), 0u);
 }
 
 TEST_F(KeySweep, BranchHoldingAKeyWithoutFullAccessStaysWhole) {

@@ -163,7 +163,10 @@ TEST_F(SharedKeys, ClaimFailuresLeaveWhatTheRulesSay) {
   const Row rows[] = {
       {"the claim list cannot be made", "RegCreateKeyExA", 1, {}, 0, {}, {}, false},
       {"the shared key cannot be made", "RegCreateKeyExA", 2, {}, 0, Dword(4), {}, false},
-      {"writes are not looked at", "RegSetValueExA", 0, {}, 1, {}, {}, true},
+      // A claim that was not recorded, or whose mask was not written, is no
+      // claim: 0. The list's entry stays beside a mask that failed.
+      {"the claim list's entry cannot be written", "RegSetValueExA", 1, {}, 0, {}, {}, false},
+      {"the mask cannot be written", "RegSetValueExA", 2, Dword(8), 0, Dword(4), Dword(8), true},
       {"a mask that cannot be read is not written over", "RegQueryValueExA", 1, Dword(8), 0,
        Dword(4), Dword(8), true},
   };
@@ -330,6 +333,13 @@ TEST_F(SharedKeys, OverlongOrEmptyNamesAreRefusedAndChangeNothing) {
   EXPECT_EQ(Claim(p, std::string(241, 'k'), 1), 0);
   EXPECT_EQ(Claim(p, "", 1), 0);
   EXPECT_EQ(Claim(std::string(195, 'p'), "K", 1), 0);
+  // An empty product key names the Uninstall key's own list: never written,
+  // never released.
+  hook().ClearLog();
+  EXPECT_EQ(Claim("", "K", 1), 0);
+  EXPECT_EQ(Release(""), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(hook().Log().size(), 0u);
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstall + "\\RefcountList"));
   EXPECT_EQ(api().RemoveRefcountedKeys(nullptr), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(Release(std::string(195, 'p')), ERROR_INVALID_PARAMETER);
   std::string name = "K";

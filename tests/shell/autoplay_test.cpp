@@ -1,7 +1,9 @@
 // The Audio-CD AutoPlay default: taken over and handed back.
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "library_test.h"
 
@@ -45,8 +47,10 @@ TEST_F(AutoPlay, RegisterAndUnregisterHandBackTheExactBytes) {
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kShell + "\\QuillmoorSampleTool2"));
 }
 
-// Each call from the values it finds: the comparison is case-sensitive, and
-// a default the product does not hold is never restored over.
+// Each call from the values it finds: the handler name matches in any letter
+// case, as the registry matches key names; a default the product does not
+// hold is never restored over; a default is never left naming the verb key
+// the hand-back deletes.
 TEST_F(AutoPlay, EachCallLeavesTheValuesItsRulesGive) {
   using Value = std::optional<RegValue>;
   const Value none;
@@ -59,11 +63,16 @@ TEST_F(AutoPlay, EachCallLeavesTheValuesItsRulesGive) {
       {"taking with no default", true, none, none, none, none},
       {"taking over another handler", true, Sz("Other"), Sz("older"), Sz("QuillmoorP"),
        Sz("Other")},
-      {"taking from a name that differs in case", true, Sz("quillmoorp"), Sz("play"),
-       Sz("QuillmoorP"), Sz("quillmoorp")},
-      {"handing back beside a name that differs in case", false, Sz("quillmoorp"), Sz("play"),
-       Sz("quillmoorp"), none},
-      {"handing back, held, nothing saved", false, Sz("QuillmoorP"), none, Sz("QuillmoorP"), none},
+      {"taking from the handler name in another case: already held", true, Sz("quillmoorp"),
+       Sz("play"), Sz("quillmoorp"), Sz("play")},
+      {"handing back from the handler name in another case", false, Sz("quillmoorp"), Sz("play"),
+       Sz("play"), none},
+      {"handing back, held, nothing saved: the default goes with the verb", false, Sz("QuillmoorP"),
+       none, none, none},
+      {"handing back over a handler name whose verb key is gone", false, Sz("QuillmoorGone"),
+       Sz("play"), Sz("play"), none},
+      {"taking over a handler name whose verb key is gone: it is not saved", true,
+       Sz("QuillmoorGone"), none, Sz("QuillmoorP"), none},
       {"handing back, no default, a saved verb of any type", false, none,
        RegValue{REG_BINARY, std::string("cdplay\0", 7)}, Sz("cdplay"), none},
   };
@@ -100,7 +109,15 @@ TEST_F(AutoPlay, DefaultReadWithoutItsZeroIsSavedWhole) {
   EXPECT_EQ(Saved(), whole);
 }
 
-TEST_F(AutoPlay, MissingShellKeyDoesNothing) {
+TEST_F(AutoPlay, MissingShellKeyOrEmptyProductKeyDoesNothing) {
+  SetValue(HKEY_CLASSES_ROOT, kShell, "", Sz("Quillmoor"));
+  SetValue(HKEY_CLASSES_ROOT, kShell, "QmPrevious", Sz("play"));
+  CreateKey(HKEY_CLASSES_ROOT, kShell + "\\Quillmoor");
+  const auto before = ReadTree(HKEY_CLASSES_ROOT, "AudioCD");
+  Register("");
+  Unregister("");
+  EXPECT_EQ(ReadTree(HKEY_CLASSES_ROOT, "AudioCD"), before);
+  EXPECT_EQ(hook().Count("RegOpenKeyExA"), 0);
   DeleteTree(HKEY_CLASSES_ROOT, "AudioCD");
   Register("P");
   Unregister("P");
@@ -137,11 +154,116 @@ TEST_F(AutoPlay, SavedVerbIsNeverLost) {
     hook().ClearRules();
     EXPECT_EQ(Default(), row.defaultAfter);
     EXPECT_EQ(Saved(), row.savedAfter);
-    // The product's verb key goes with a hand-back, whatever the default.
-    EXPECT_EQ(KeyExists(HKEY_CLASSES_ROOT, kShell + "\\QuillmoorP"), !row.held);
+    // A default that could not be handed back keeps naming a verb that exists.
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kShell + "\\QuillmoorP"));
     row.held ? Unregister("P") : Register("P");
     EXPECT_EQ(Default(), Sz(row.held ? "play" : "QuillmoorP")) << "the later call";
     EXPECT_EQ(Saved(), row.held ? std::nullopt : std::optional<RegValue>(Sz("play")));
+    EXPECT_EQ(KeyExists(HKEY_CLASSES_ROOT, kShell + "\\QuillmoorP"), !row.held);
+  }
+}
+
+// Several products of the maker take the default and are removed, in every
+// order. After every step: the default never names a verb key the library
+// deleted, the machine's own default is the default or saved, and each
+// product's verb key exists exactly while it is installed. After the last
+// removal the machine's default (or the one a user set since) is back and
+// nothing is saved.
+TEST_F(AutoPlay, NoDefaultIsLostWhateverTheProductsAndTheirOrder) {
+  const std::string machine = "play", user = "userverb";
+  struct Step {
+    enum class Kind { kTake, kTakeAsBefore, kRemove, kUserSets } kind;
+    char product;
+  };
+  using Kind = Step::Kind;
+  struct Row {
+    std::string what;
+    bool machineDefault;
+    std::vector<Step> steps;
+  };
+  std::vector<Row> rows;
+  const std::string products = "ABC";
+  for (size_t count = 1; count <= 3; ++count) {
+    std::string takes = products.substr(0, count);
+    do {
+      std::string removals = takes;
+      std::sort(removals.begin(), removals.end());
+      do {
+        Row row{"take " + takes + ", remove " + removals, true, {}};
+        for (char p : takes) row.steps.push_back({Kind::kTake, p});
+        for (char p : removals) row.steps.push_back({Kind::kRemove, p});
+        rows.push_back(row);
+      } while (std::next_permutation(removals.begin(), removals.end()));
+    } while (std::next_permutation(takes.begin(), takes.end()));
+  }
+  rows.push_back({"a product that never took it removed in between",
+                  true,
+                  {{Kind::kTake, 'A'}, {Kind::kRemove, 'B'}, {Kind::kRemove, 'A'}}});
+  rows.push_back(
+      {"no machine default",
+       false,
+       {{Kind::kTake, 'A'}, {Kind::kTake, 'B'}, {Kind::kRemove, 'A'}, {Kind::kRemove, 'B'}}});
+  rows.push_back({"a user's default set in between",
+                  true,
+                  {{Kind::kTake, 'A'},
+                   {Kind::kUserSets, ' '},
+                   {Kind::kTake, 'B'},
+                   {Kind::kRemove, 'A'},
+                   {Kind::kRemove, 'B'}}});
+  rows.push_back({"first taken the way the earlier build takes it",
+                  true,
+                  {{Kind::kTakeAsBefore, 'A'},
+                   {Kind::kTake, 'B'},
+                   {Kind::kRemove, 'A'},
+                   {Kind::kRemove, 'B'}}});
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    DeleteTree(HKEY_CLASSES_ROOT, "AudioCD");
+    CreateKey(HKEY_CLASSES_ROOT, kShell + "\\" + machine);
+    if (row.machineDefault) SetValue(HKEY_CLASSES_ROOT, kShell, "", Sz(machine));
+    std::string expected = row.machineDefault ? machine : "", installed;
+    auto verb = [&](char p) { return kShell + "\\QuillmoorProduct" + p; };
+    for (const Step& step : row.steps) {
+      const std::string product = std::string("Product") + step.product;
+      switch (step.kind) {
+        case Kind::kTake:
+        case Kind::kTakeAsBefore:
+          CreateKey(HKEY_CLASSES_ROOT, verb(step.product));
+          installed += step.product;
+          if (step.kind == Kind::kTake) {
+            Register(product);
+          } else if (const auto current = Default()) {
+            SetValue(HKEY_CLASSES_ROOT, kShell, "QmPrevious", *current);
+            SetValue(HKEY_CLASSES_ROOT, kShell, "", Sz("Quillmoor" + product));
+          }
+          break;
+        case Kind::kRemove:
+          Unregister(product);
+          std::erase(installed, step.product);
+          break;
+        case Kind::kUserSets:
+          CreateKey(HKEY_CLASSES_ROOT, kShell + "\\" + user);
+          SetValue(HKEY_CLASSES_ROOT, kShell, "", Sz(user));
+          expected = user;
+          break;
+      }
+      SCOPED_TRACE("after " + product + (step.kind == Kind::kRemove ? " removed" : " step"));
+      const auto current = Default();
+      if (current) {
+        const std::string name = current->bytes.c_str();
+        EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kShell + "\\" + name))
+            << "the default names a deleted verb: " << name;
+      }
+      if (!expected.empty()) {
+        EXPECT_TRUE(current == Sz(expected) || Saved() == Sz(expected)) << expected << " is lost";
+      }
+      for (char p : products) {
+        EXPECT_EQ(KeyExists(HKEY_CLASSES_ROOT, verb(p)), installed.find(p) != std::string::npos)
+            << p;
+      }
+    }
+    EXPECT_EQ(Default(), expected.empty() ? std::nullopt : std::optional<RegValue>(Sz(expected)));
+    EXPECT_EQ(Saved(), std::nullopt);
   }
 }
 

@@ -314,6 +314,7 @@ void ImportHook::Track(size_t id, const uint32_t* a, uint32_t r) {
   const uintptr_t invalid = reinterpret_cast<uintptr_t>(INVALID_HANDLE_VALUE);
   switch (id) {
     case kRegOpenKeyExA:
+    case kRegOpenKeyExW:
       if (r == 0) Open("registry key", deref(a[4]));
       break;
     case kRegOpenKeyA:

@@ -32,7 +32,7 @@ namespace qmis_test {
   X(lstrcmpA) X(lstrcmpiA) X(LoadCursorA) X(SetCursor) X(RegQueryValueExW) X(RegSetValueExW)   \
   X(RegEnumValueW) X(RegCreateKeyExW) X(RegSaveKeyW) X(RegRestoreKeyW) X(CreateProcessW)     \
   X(FormatMessageW) X(GetCommandLineW) X(CreateFileW) X(MoveFileW) X(GetFileAttributesW)     \
-  X(lstrcmpW) X(lstrcmpiW) X(WideCharToMultiByte)
+  X(lstrcmpW) X(lstrcmpiW) X(WideCharToMultiByte) X(RegOpenKeyExW)
 // clang-format on
 
 struct Call {

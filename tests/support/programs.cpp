@@ -61,6 +61,25 @@ std::optional<qmis::UniqueHandle> StartProgram(std::string commandLine, const ch
   return qmis::UniqueHandle(info.hProcess);
 }
 
+DWORD RunWithoutOutput(const std::wstring& commandLine) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  PROCESS_INFORMATION info{};
+  std::wstring line = commandLine;
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &info)) {
+    return 0xFFFFFFFF;
+  }
+  const qmis::UniqueHandle process(info.hProcess), thread(info.hThread);
+  DWORD code = 0xFFFFFFFF;
+  if (WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0 ||
+      !GetExitCodeProcess(process.get(), &code)) {
+    return 0xFFFFFFFF;
+  }
+  return code;
+}
+
 ProgramRun RegQuery(const std::string& arguments) {
   return RunProgram("reg.exe query " + arguments);
 }

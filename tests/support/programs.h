@@ -27,6 +27,12 @@ ProgramRun RunProgram(const std::wstring& commandLine);
 std::optional<qmis::UniqueHandle> StartProgram(std::string commandLine,
                                                const char* application = nullptr);
 
+// Runs `commandLine` without output and waits for it; its exit code, or
+// 0xFFFFFFFF when it cannot be started. For programs whose output does not
+// matter: a helper they start (Wine's desktop process, say) cannot then
+// keep an output pipe, and the wait, open.
+DWORD RunWithoutOutput(const std::wstring& commandLine);
+
 // `reg query <arguments>` through the system's own reg.exe: an independent
 // reader of the registry. Exit code 0 when found.
 ProgramRun RegQuery(const std::string& arguments);
