@@ -2,86 +2,13 @@
 
 #include <cstdio>
 #include <cstring>
-#include <map>
 
-#include "qmis/handles.h"
+#include "findings.h"
+#include "read_key.h"
 
 namespace {
 
-const char kUninstall[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-const char kMaker[] = "SOFTWARE\\Quillmoor";
 const char kSession[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-
-// A key opened for reading, with the walks the report needs; its owner
-// closes it at scope end.
-class ReadKey {
- public:
-  ReadKey(HKEY root, const std::string& path) {
-    // A failed open leaves nothing to close, whatever the slot holds.
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key_.put()) != ERROR_SUCCESS) key_.release();
-  }
-  explicit operator bool() const { return key_.valid(); }
-  HKEY get() const { return key_.get(); }
-
-  std::vector<std::string> Subkeys() const {
-    std::vector<std::string> names;
-    char name[300];
-    for (DWORD i = 0; key_; ++i) {
-      DWORD size = sizeof name;
-      if (RegEnumKeyExA(key_.get(), i, name, &size, nullptr, nullptr, nullptr, nullptr) !=
-          ERROR_SUCCESS)
-        break;
-      names.push_back(name);
-    }
-    return names;
-  }
-
-  struct Value {
-    std::string name;
-    DWORD type = REG_NONE;
-    std::string data;
-  };
-  std::vector<Value> Values() const {
-    std::vector<Value> values;
-    for (DWORD i = 0; key_; ++i) {
-      char name[16384];
-      DWORD nameSize = sizeof name, dataSize = 0, type = 0;
-      if (RegEnumValueA(key_.get(), i, name, &nameSize, nullptr, &type, nullptr, &dataSize) !=
-          ERROR_SUCCESS)
-        break;
-      std::string data(dataSize, '\0');
-      nameSize = sizeof name;
-      if (RegEnumValueA(key_.get(), i, name, &nameSize, nullptr, &type,
-                        reinterpret_cast<BYTE*>(data.data()), &dataSize) != ERROR_SUCCESS)
-        break;
-      data.resize(dataSize);
-      values.push_back({name, type, data});
-    }
-    return values;
-  }
-
-  bool Read(const char* name, Value& value) const {
-    DWORD size = 0;
-    if (!key_ ||
-        RegQueryValueExA(key_.get(), name, nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS)
-      return false;
-    value.data.assign(size, '\0');
-    if (RegQueryValueExA(key_.get(), name, nullptr, &value.type,
-                         reinterpret_cast<BYTE*>(value.data.data()), &size) != ERROR_SUCCESS)
-      return false;
-    value.data.resize(size);
-    return true;
-  }
-
- private:
-  qmis::UniqueKey key_;
-};
-
-std::string Text(const std::string& data) { return std::string(data.c_str()); }
-
-bool Same(const std::string& a, const std::string& b) {
-  return lstrcmpiA(a.c_str(), b.c_str()) == 0;
-}
 
 void ReadSharedKeys(const std::string& prefix, QmisState& state) {
   ReadKey key(HKEY_LOCAL_MACHINE, prefix.empty() ? kMaker : std::string(kMaker) + "\\" + prefix);
@@ -163,38 +90,6 @@ bool IsManaged(const std::string& name) {
   return false;
 }
 
-std::string Hex(DWORD value) {
-  char text[16];
-  snprintf(text, sizeof text, "0x%lx", static_cast<unsigned long>(value));
-  return text;
-}
-
-void FindInconsistencies(const std::vector<Claim>& claims, QmisState& state) {
-  std::map<std::string, DWORD> claimed;  // by shared key, case-insensitively
-  auto norm = [](std::string text) {
-    CharLowerBuffA(text.data(), static_cast<DWORD>(text.size()));
-    return text;
-  };
-  for (const Claim& claim : claims) claimed[norm(claim.sharedKey)] |= claim.bits;
-  for (const SharedKey& key : state.sharedKeys) {
-    if (!key.maskValid()) {
-      state.inconsistencies.push_back("shared key " + key.name + ": Refcount has type " +
-                                      std::to_string(key.type) + " and " +
-                                      std::to_string(key.size) + " bytes, not a 4-byte REG_DWORD");
-      continue;
-    }
-    const DWORD orphaned = key.mask & ~claimed[norm(key.name)];
-    if (orphaned != 0)
-      state.inconsistencies.push_back("shared key " + key.name + ": bits " + Hex(orphaned) +
-                                      " are claimed by no product and would never be released");
-  }
-  for (const Claim& claim : claims) {
-    if (!ReadKey(HKEY_LOCAL_MACHINE, std::string(kMaker) + "\\" + claim.sharedKey))
-      state.inconsistencies.push_back("product " + claim.product + " claims shared key " +
-                                      claim.sharedKey + ", which is gone");
-  }
-}
-
 }  // namespace
 
 QmisState ReadQmisState(const std::string& only, void(WINAPI* removeSpaces)(char*, DWORD)) {
@@ -204,7 +99,7 @@ QmisState ReadQmisState(const std::string& only, void(WINAPI* removeSpaces)(char
   std::vector<Claim> allClaims;
   for (const std::string& name : ReadKey(HKEY_LOCAL_MACHINE, kUninstall).Subkeys()) {
     if (!IsManaged(name)) continue;
-    Product product = ReadProduct(name, removeSpaces);
+    const Product product = ReadProduct(name, removeSpaces);
     allClaims.insert(allClaims.end(), product.claims.begin(), product.claims.end());
     if (only.empty() || Same(name, only)) state.products.push_back(product);
   }
@@ -219,18 +114,12 @@ QmisState ReadQmisState(const std::string& only, void(WINAPI* removeSpaces)(char
     }
     state.sharedKeys = mine;
   }
-  FindInconsistencies(allClaims, state);
-  if (!only.empty()) {
-    // Claims on gone keys: this product's only.
-    std::erase_if(state.inconsistencies, [&](const std::string& line) {
-      return line.rfind("product ", 0) == 0 && line.rfind("product " + only + " ", 0) != 0;
-    });
-  }
   ReadKey autoPlay(HKEY_CLASSES_ROOT, "AudioCD\\shell");
   ReadKey::Value value;
   if (autoPlay.Read(nullptr, value)) state.autoPlayDefault = Text(value.data);
   if (autoPlay.Read("QmPrevious", value)) state.autoPlaySaved = Text(value.data);
   state.pending = ReadRenames("PendingFileRenameOperations");
   state.parked = ReadRenames("PostponedFileRenameOperations");
+  FindInconsistencies(allClaims, state);
   return state;
 }

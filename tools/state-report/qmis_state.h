@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+// Where the library keeps its state, below HKEY_LOCAL_MACHINE.
+inline constexpr char kUninstall[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+inline constexpr char kMaker[] = "SOFTWARE\\Quillmoor";
+
 struct Claim {
   std::string product;
   std::string sharedKey;
