@@ -42,25 +42,33 @@ std::vector<RenamePair> ReadRenames(const char* name) {
   return pairs;
 }
 
-std::string ExtensionState(const Product& product, const std::string& extension) {
-  ReadKey key(HKEY_CLASSES_ROOT, extension);
-  if (!key) return "key gone";
+Extension ReadExtension(const Product& product, const std::string& name) {
+  const ReadKey key(HKEY_CLASSES_ROOT, name);
+  if (!key) return {name, "key gone", ""};
   ReadKey::Value current, saved;
-  const bool hasSaved = key.Read("QmPrevious", saved);
-  const bool held = !key.Read(nullptr, current) ||
-                    Same(Text(current.data), product.handlerName + "File" + extension);
-  if (!held) return "not the product's (its type is \"" + Text(current.data) + "\")";
-  return hasSaved ? "held by the product, restorable from QmPrevious (\"" + Text(saved.data) + "\")"
-                  : "held by the product, no saved type (the key goes at removal)";
+  const bool hasType = key.Read(nullptr, current);
+  const std::string type = hasType ? Text(current.data) : "";
+  if (hasType && !Same(type, product.handlerName + "File" + name))
+    return {name, "not the product's (its type is \"" + type + "\")", type};
+  return {name,
+          key.Read("QmPrevious", saved)
+              ? "held by the product, restorable from QmPrevious (\"" + Text(saved.data) + "\")"
+              : "held by the product, no saved type (the key goes at removal)",
+          type};
 }
 
-Product ReadProduct(const std::string& name, void(WINAPI* removeSpaces)(char*, DWORD)) {
-  Product product;
-  product.key = name;
+// "Quillmoor" and the product key without its spaces, as the library makes it.
+std::string HandlerName(const std::string& name, RemoveSpaces removeSpaces) {
   char handler[MAX_PATH + 16];
   snprintf(handler, sizeof handler, "Quillmoor %s", name.c_str());
   removeSpaces(handler, static_cast<DWORD>(strlen(handler)));
-  product.handlerName = handler;
+  return handler;
+}
+
+Product ReadProduct(const std::string& name, const std::string& handlerName) {
+  Product product;
+  product.key = name;
+  product.handlerName = handlerName;
   const std::string base = std::string(kUninstall) + "\\" + name;
   for (const auto& value : ReadKey(HKEY_LOCAL_MACHINE, base + "\\RefcountList").Values()) {
     if (value.type == REG_DWORD && value.data.size() == 4)
@@ -68,8 +76,7 @@ Product ReadProduct(const std::string& name, void(WINAPI* removeSpaces)(char*, D
           {name, value.name, *reinterpret_cast<const DWORD*>(value.data.data())});
   }
   for (const auto& value : ReadKey(HKEY_LOCAL_MACHINE, base + "\\Extensions").Values()) {
-    if (!value.name.empty())
-      product.extensions.push_back({value.name, ExtensionState(product, value.name)});
+    if (!value.name.empty()) product.extensions.push_back(ReadExtension(product, value.name));
   }
   for (const auto& value : ReadKey(HKEY_LOCAL_MACHINE, base + "\\Dependents").Values()) {
     if (value.type != REG_SZ) continue;
@@ -92,15 +99,16 @@ bool IsManaged(const std::string& name) {
 
 }  // namespace
 
-QmisState ReadQmisState(const std::string& only, void(WINAPI* removeSpaces)(char*, DWORD)) {
+QmisState ReadQmisState(const std::string& only, RemoveSpaces removeSpaces) {
   QmisState state;
   BOOL wow64 = FALSE;
   state.wow64 = IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
-  std::vector<Claim> allClaims;
+  Machine machine;
   for (const std::string& name : ReadKey(HKEY_LOCAL_MACHINE, kUninstall).Subkeys()) {
+    machine.handlerNames.push_back(HandlerName(name, removeSpaces));
     if (!IsManaged(name)) continue;
-    const Product product = ReadProduct(name, removeSpaces);
-    allClaims.insert(allClaims.end(), product.claims.begin(), product.claims.end());
+    const Product product = ReadProduct(name, machine.handlerNames.back());
+    machine.claims.insert(machine.claims.end(), product.claims.begin(), product.claims.end());
     if (only.empty() || Same(name, only)) state.products.push_back(product);
   }
   ReadSharedKeys("", state);
@@ -120,6 +128,6 @@ QmisState ReadQmisState(const std::string& only, void(WINAPI* removeSpaces)(char
   if (autoPlay.Read("QmPrevious", value)) state.autoPlaySaved = Text(value.data);
   state.pending = ReadRenames("PendingFileRenameOperations");
   state.parked = ReadRenames("PostponedFileRenameOperations");
-  FindInconsistencies(allClaims, state);
+  FindInconsistencies(only, machine, state);
   return state;
 }
