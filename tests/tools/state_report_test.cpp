@@ -180,9 +180,15 @@ TEST_F(Inspector, ExtensionsAutoPlayAndRenamesAreDecoded) {
   EXPECT_THAT(run.output, HasSubstr("\\??\\C:\\c -> (delete)"));
 }
 
-TEST_F(Inspector, BadUsageGivesTwo) {
-  EXPECT_EQ(Inspect("--bogus").exitCode, 2u);
-  EXPECT_EQ(Inspect("--product").exitCode, 2u);
+// Bad usage gives 2; a copy with no QMIS.dll beside it or in ..\bin gives 3.
+TEST_F(Inspector, BadUsageGivesTwoAndNoLibraryThree) {
+  TempDir dir;
+  ASSERT_TRUE(CopyFileA((ProgramFolder() + "qmis-inspect.exe").c_str(),
+                        (dir / "qmis-inspect.exe").c_str(), FALSE));
+  const std::string inspect = "\"" + ProgramFolder() + "qmis-inspect.exe\" ";
+  const std::pair<std::string, DWORD> rows[] = {
+      {inspect + "--bogus", 2}, {inspect + "--product", 2}, {dir / "qmis-inspect.exe", 3}};
+  for (const auto& [line, code] : rows) EXPECT_EQ(RunProgram(line).exitCode, code) << line;
 }
 
 }  // namespace
