@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <regex>
 #include <string>
 
 #include "library_test.h"
@@ -29,6 +30,11 @@ class Inspector : public LibraryTest {
   ProgramRun InspectProduct(const std::string& extra = "") {
     return Inspect(extra + " --product \"" + product_ + "\"");
   }
+  std::string Handler() const {
+    std::string handler = "Quillmoor" + product_;
+    handler.erase(std::remove(handler.begin(), handler.end(), ' '), handler.end());
+    return handler;
+  }
   void Claim(DWORD bits, const Caller& caller = Caller::current()) {
     QMIS_TEST_TRACE_CALLER(caller);
     std::string product = product_, key = shared_;
@@ -40,6 +46,18 @@ class Inspector : public LibraryTest {
 
 TEST_F(Inspector, ConsistentProductIsReportedWholeAndNothingChanges) {
   Claim(1);
+  // Its extension opens as its own file type, and the AutoPlay default is
+  // its verb: both keys are there.
+  const std::string ext = "." + sandbox_.Unique("ext"), type = Handler() + "File" + ext;
+  for (const std::string& key : {ext, type, std::string("AudioCD")}) {
+    DeleteTree(HKEY_CLASSES_ROOT, key);
+    sandbox_.Own(HKEY_CLASSES_ROOT, key);
+  }
+  SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product_ + "\\Extensions", ext, Sz(""));
+  SetValue(HKEY_CLASSES_ROOT, ext, "", Sz(type));
+  CreateKey(HKEY_CLASSES_ROOT, type);
+  SetValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "", Sz(Handler()));
+  CreateKey(HKEY_CLASSES_ROOT, "AudioCD\\shell\\" + Handler());
   TempDir dir;
   dir.File("dep.txt", 1);
   SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product_ + "\\Dependents", "dep",
@@ -68,10 +86,32 @@ TEST_F(Inspector, ConsistentProductIsReportedWholeAndNothingChanges) {
               HasSubstr(wow64 ? "\"registryView\":\"wow64\"" : "\"registryView\":\"32-bit\""));
 }
 
-// Each inconsistency is flagged, in text and JSON, with exit code 1.
+// Each inconsistency is flagged, in text and JSON, with exit code 1, each
+// row on a product made consistent again. A row that reads the whole
+// machine says so (a shared key no product claims is shown only there).
 TEST_F(Inspector, EachInconsistencyIsFlagged) {
-  const std::string mask = kMaker + "\\" + shared_;
-  const std::pair<std::function<void()>, std::string> rows[] = {
+  const std::string mask = kMaker + "\\" + shared_, entry = kUninstall + "\\" + product_;
+  const std::string ext = "." + sandbox_.Unique("ext"), own = Handler() + "File" + ext,
+                    gone = "QUILLMOOR" + sandbox_.Unique("Gone");
+  const std::pair<HKEY, std::string> scratch[] = {
+      {HKEY_LOCAL_MACHINE, entry},
+      {HKEY_LOCAL_MACHINE, mask},
+      {HKEY_CLASSES_ROOT, ext},
+      {HKEY_CLASSES_ROOT, gone + "file" + ext},
+      {HKEY_CLASSES_ROOT, "AudioCD"},
+      {HKEY_LOCAL_MACHINE, kUninstall + "\\RefcountList"},
+      {HKEY_LOCAL_MACHINE, kMaker + "\\HKEY_LOCAL_MACHINE"}};
+  for (const auto& [root, path] : scratch) sandbox_.Own(root, path);
+  auto list = [&](const std::string& type) {
+    SetValue(HKEY_LOCAL_MACHINE, entry + "\\Extensions", ext, Sz(""));
+    SetValue(HKEY_CLASSES_ROOT, ext, "", Sz(type));
+  };
+  struct Row {
+    std::function<void()> change;
+    std::string flagged;
+    bool wholeMachine = false;
+  };
+  const Row rows[] = {
       {[&] { SetValue(HKEY_LOCAL_MACHINE, mask, "Refcount", Dword(3)); },
        "bits 0x2 are claimed by no product"},
       {[&] { DeleteTree(HKEY_LOCAL_MACHINE, mask); },
@@ -80,21 +120,43 @@ TEST_F(Inspector, EachInconsistencyIsFlagged) {
          SetValue(HKEY_LOCAL_MACHINE, mask, "Refcount", {REG_BINARY, std::string(8, '\1')});
        },
        "Refcount has type 3 and 8 bytes"},
+      {[&] { SetValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "", Sz("gone")); },
+       "Audio-CD AutoPlay default names verb gone, whose key HKCR\\AudioCD\\shell\\gone is "
+       "missing"},
+      {[&] { list(own); }, "product " + product_ + " lists extension " + ext +
+                               ", whose type key HKCR\\" + own + " is missing"},
+      {[&] {
+         list(gone + "file" + ext);
+         CreateKey(HKEY_CLASSES_ROOT, gone + "file" + ext);
+       },
+       "lists extension " + ext + ", whose type " + gone + "file" + ext +
+           " belongs to no installed product (no uninstall key has the handler name " + gone + ")"},
+      {[&] { SetValue(HKEY_LOCAL_MACHINE, entry + "\\RefcountList", "hkcu\\x", Dword(1)); },
+       "shared key hkcu\\x: the name begins with a registry root"},
+      {[&] {
+         SetValue(HKEY_LOCAL_MACHINE, kMaker + "\\HKEY_LOCAL_MACHINE\\x", "Refcount", Dword(1));
+       },
+       "shared key HKEY_LOCAL_MACHINE\\x: the name begins with a registry root", true},
+      {[&] { SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\RefcountList", shared_, Dword(1)); },
+       "claim list HKLM\\" + kUninstall + "\\RefcountList stands directly under the Uninstall key"},
+      {[&] { DeleteTree(HKEY_LOCAL_MACHINE, entry); }, "product " + product_ + " not found"},
   };
-  for (const auto& [change, flagged] : rows) {
-    SCOPED_TRACE(flagged);
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.flagged);
+    for (const auto& [root, path] : scratch) DeleteTree(root, path);
     Claim(1);
-    change();
-    const ProgramRun run = InspectProduct(), json = InspectProduct("--json");
+    row.change();
+    const std::string only = row.wholeMachine ? "" : " --product \"" + product_ + "\"";
+    const ProgramRun run = Inspect(only), report = Inspect("--json" + only);
     EXPECT_EQ(run.exitCode, 1u);
-    EXPECT_THAT(run.output, HasSubstr(flagged));
-    EXPECT_THAT(json.output, HasSubstr("\"consistent\":false"));
+    EXPECT_THAT(run.output, HasSubstr(row.flagged));
+    EXPECT_THAT(report.output,
+                HasSubstr(std::regex_replace(row.flagged, std::regex(R"(\\)"), R"(\\)")));
   }
 }
 
 TEST_F(Inspector, ExtensionsAutoPlayAndRenamesAreDecoded) {
-  std::string handler = "Quillmoor" + product_;
-  handler.erase(std::remove(handler.begin(), handler.end(), ' '), handler.end());
+  const std::string handler = Handler();
   const std::string ext = "." + sandbox_.Unique("ext");
   sandbox_.Own(HKEY_CLASSES_ROOT, ext);
   SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product_ + "\\Extensions", ext, Sz(""));
@@ -114,9 +176,15 @@ TEST_F(Inspector, ExtensionsAutoPlayAndRenamesAreDecoded) {
   EXPECT_THAT(run.output, HasSubstr("\\??\\C:\\c -> (delete)"));
 }
 
-TEST_F(Inspector, BadUsageGivesTwo) {
-  EXPECT_EQ(Inspect("--bogus").exitCode, 2u);
-  EXPECT_EQ(Inspect("--product").exitCode, 2u);
+// Bad usage gives 2; a copy with no QMIS.dll beside it or in ..\bin gives 3.
+TEST_F(Inspector, BadUsageGivesTwoAndNoLibraryThree) {
+  TempDir dir;
+  ASSERT_TRUE(CopyFileA((ProgramFolder() + "qmis-inspect.exe").c_str(),
+                        (dir / "qmis-inspect.exe").c_str(), FALSE));
+  const std::string inspect = "\"" + ProgramFolder() + "qmis-inspect.exe\" ";
+  const std::pair<std::string, DWORD> rows[] = {
+      {inspect + "--bogus", 2}, {inspect + "--product", 2}, {dir / "qmis-inspect.exe", 3}};
+  for (const auto& [line, code] : rows) EXPECT_EQ(RunProgram(line).exitCode, code) << line;
 }
 
 }  // namespace

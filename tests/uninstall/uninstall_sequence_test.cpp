@@ -313,6 +313,25 @@ TEST_F(UninstallHook, WholeProductRemovedThroughTheHost) {
   }
   WriteFile(dir / "main.txt", "log " + (dir / "runs.log") + "\n");
 
+  // Runs that uninstall nothing: bad usage gives 2 and the usage line, a
+  // host with no QMIS.dll beside it 3.
+  ASSERT_TRUE(CopyFileA(Host().c_str(), (dir / "lone.exe").c_str(), FALSE));
+  const std::string script = " -f\"" + (dir / "main.txt") + "\"", key = " -z\"" + product + "\"";
+  const struct {
+    std::string line;
+    DWORD code;
+    std::string says;
+  } refused[] = {{Host(), 2, "usage: qmis-uninstall-host"},
+                 {Host() + key, 2, "usage:"},
+                 {Host() + " -q" + script + key, 2, "usage:"},
+                 {dir / "lone.exe" + script + key, 3, "QMIS.dll is neither"}};
+  for (const auto& [line, code, says] : refused) {
+    const ProgramRun run = RunProgram(line);
+    EXPECT_EQ(run.exitCode, code) << line;
+    EXPECT_THAT(run.output, ::testing::HasSubstr(says)) << line;
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product + "\\RefcountList"));
+  }
+
   const ProgramRun host =
       RunProgram("\"" + Host() + "\" -f\"" + (dir / "main.txt") + "\" -z\"" + product + "\"");
   EXPECT_EQ(host.exitCode, 0u);

@@ -3,8 +3,8 @@
 //
 //   qmis-inspect.exe [--json] [--product NAME]
 //
-// Exit status: 0 consistent, 1 inconsistencies found, 2 bad usage (or
-// QMIS.dll not found beside the program or in ..\bin).
+// Exit status: 0 consistent, 1 inconsistencies found, 2 bad usage, 3 QMIS.dll
+// not found (neither beside the program nor in ..\bin).
 #include <windows.h>
 
 #include <cstdio>
@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
       library ? GetProcAddress(library.get(), "QMSetup_RemoveSpaces") : nullptr));
   if (removeSpaces == nullptr) {
     std::fputs("qmis-inspect: QMIS.dll is neither beside the program nor in ..\\bin\n", stderr);
-    return 2;
+    return 3;
   }
   const QmisState state = ReadQmisState(product, removeSpaces);
   const std::string report = json ? JsonReport(state) : TextReport(state);

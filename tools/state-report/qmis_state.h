@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+// Where the library keeps its state, below HKEY_LOCAL_MACHINE.
+inline constexpr char kUninstall[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+inline constexpr char kMaker[] = "SOFTWARE\\Quillmoor";
+
 struct Claim {
   std::string product;
   std::string sharedKey;
@@ -25,6 +29,7 @@ struct SharedKey {
 struct Extension {
   std::string name;
   std::string state;  // "held by the product", "restorable from QmPrevious", ...
+  std::string type;   // the file type it opens as: its key's default value
 };
 
 struct Dependent {
@@ -59,6 +64,9 @@ struct QmisState {
   std::vector<std::string> inconsistencies;
 };
 
-// Reads everything, or only what concerns `product` when it is not empty.
-// `removeSpaces` is the library's QMSetup_RemoveSpaces, for handler names.
-QmisState ReadQmisState(const std::string& product, void(WINAPI* removeSpaces)(char*, DWORD));
+// The library's QMSetup_RemoveSpaces, which makes handler names.
+using RemoveSpaces = void(WINAPI*)(char*, DWORD);
+
+// Reads everything, or only what concerns `product` when it is not empty,
+// and what is wrong with it.
+QmisState ReadQmisState(const std::string& product, RemoveSpaces removeSpaces);

@@ -6,15 +6,20 @@
 // It loads QMIS.dll from its own folder (or ..\bin, as the release lays
 // it out), calls UninstInitialize(0, 0, 0)
 // before its own work (the steps of the uninstall script), then
-// UninstUnInitialize(0, 0, 0), and exits 0 unless the script says otherwise.
-// It shows no window and asks nothing; -y (silent) is accepted as it always
-// is silent.
+// UninstUnInitialize(0, 0, 0). It shows no window and asks nothing; -y
+// (silent) is accepted as it always is silent. The product key after -z runs
+// to the end of the line; QMIS.dll reads it from there itself.
+//
+// Exit status: 0, or the code of the script's `exit` step; 2 bad usage (no
+// arguments, one it does not know, or no -f"<script>": it prints its usage
+// line to stderr and uninstalls nothing); 3 QMIS.dll not found.
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
 
 #include "companion.h"
+#include "host_options.h"
 #include "uninstall_script.h"
 
 namespace {
@@ -25,19 +30,15 @@ Hook HookOf(HMODULE library, const char* name) {
   return reinterpret_cast<Hook>(reinterpret_cast<void*>(GetProcAddress(library, name)));
 }
 
-// The text behind `option` on the command line: a quoted argument up to its
-// closing quote, or an unquoted one up to the next space. The line is read
-// in UTF-16, so that a script in any folder is found.
-std::wstring OptionArgument(const std::wstring& commandLine, const std::wstring& option) {
-  const size_t at = commandLine.find(L" " + option);
-  if (at == std::wstring::npos) return {};
-  const size_t begin = at + 1 + option.size();
-  if (begin < commandLine.size() && commandLine[begin] == L'"') {
-    const size_t end = commandLine.find(L'"', begin + 1);
-    return commandLine.substr(begin + 1,
-                              end == std::wstring::npos ? std::wstring::npos : end - begin - 1);
-  }
-  return commandLine.substr(begin, commandLine.find(L' ', begin) - begin);
+int Usage() {
+  std::fputs("usage: qmis-uninstall-host [-y] -f\"<script>\" [-z<product key>]\n", stderr);
+  return 2;
+}
+
+int NoLibrary() {
+  std::fputs("qmis-uninstall-host: QMIS.dll is neither beside the program nor in ..\\bin\n",
+             stderr);
+  return 3;
 }
 
 void AppendLog(const std::string& log, const std::string& line) {
@@ -57,18 +58,19 @@ ULONGLONG Now() {
 
 int main() {
   const std::wstring commandLine = GetCommandLineW();
-  const std::wstring scriptPath = OptionArgument(commandLine, L"-f");
+  HostOptions options;
+  if (!ReadHostOptions(commandLine, options)) return Usage();
   const ULONGLONG started = Now();
 
   UninstallScript script;
   {
     const qmis::UniqueModule library = LoadCompanionLibrary();
-    if (!library) return 2;
+    if (!library) return NoLibrary();
     const auto initialize = HookOf(library.get(), "UninstInitialize");
     const auto uninitialize = HookOf(library.get(), "UninstUnInitialize");
-    if (initialize == nullptr || uninitialize == nullptr) return 2;
+    if (initialize == nullptr || uninitialize == nullptr) return NoLibrary();
     initialize(0, 0, 0);
-    if (ReadUninstallScript(scriptPath, script)) RunUninstallScript(script);
+    if (ReadUninstallScript(options.script, script)) RunUninstallScript(script);
     uninitialize(0, 0, 0);
   }
 
