@@ -105,6 +105,7 @@ void ShowShell() {
 void ShowMachineBefore() {
   Say("0. The machine before: a CD player verb is the AutoPlay default, .qmsample opens as "
       "txtfile\n");
+  SetString(HKEY_CLASSES_ROOT, "AudioCD\\shell\\play\\command", nullptr, "cdplayer.exe /play");
   SetString(HKEY_CLASSES_ROOT, "AudioCD\\shell", nullptr, "play");
   SetString(HKEY_CLASSES_ROOT, ".qmsample", nullptr, "txtfile");
   ShowShell();
