@@ -22,6 +22,14 @@ inline constexpr char kSharedKeyFormat[] = QMIS_MAKER_ROOT "\\%s";
 #undef QMIS_MAKER_ROOT
 inline constexpr char kClaimMaskValue[] = "Refcount";
 
+// The named mutexes the library's own writers meet on, one per shared
+// resource, in the global namespace so that installers of different
+// sessions meet: the shared keys' claim masks, the pending-rename lists,
+// and the Audio-CD AutoPlay default.
+inline constexpr char kClaimLockName[] = "Global\\QuillmoorSharedKeyClaims";
+inline constexpr char kRenameLockName[] = "Global\\QuillmoorPendingRenames";
+inline constexpr char kAutoPlayLockName[] = "Global\\QuillmoorAutoPlayDefault";
+
 // Shell keys under HKEY_CLASSES_ROOT, and the earlier default saved beside
 // a default the product took over.
 inline constexpr char kAudioCdShell[] = "AudioCD\\shell";

@@ -316,14 +316,15 @@ TEST_F(AccessAndLimits, EachOperationTakesItsStepsInTheirOrder) {
       {"take AutoPlay",
        [&] { SetValue(HKEY_CLASSES_ROOT, kShell, "", Sz("play")); },
        [&] { api().RegisterAutoInsertTag(Product()); },
-       {"read (default)", "write QmPrevious" + sz + play, "write (default)" + sz + handler}},
+       {"lock", "read (default)", "write QmPrevious" + sz + play, "write (default)" + sz + handler,
+        "unlock"}},
       // The saved verb goes back, as REG_SZ with the bytes read, before it is
       // deleted; the verb key goes below first.
       {"hand back AutoPlay",
        [&] { CreateKey(HKEY_CLASSES_ROOT, kShell + "\\" + handler_ + "\\command"); },
        [&] { api().UnregisterAutoInsertTag(Product()); },
-       {"read (default)", "read QmPrevious", "write (default)" + sz + play,
-        "delete value QmPrevious", "delete key command", "delete key " + handler_}},
+       {"lock", "read (default)", "read QmPrevious", "write (default)" + sz + play,
+        "delete value QmPrevious", "delete key command", "delete key " + handler_, "unlock"}},
       {"hand back an extension",
        [&] {
          SetValue(HKEY_CLASSES_ROOT, ext, "", Sz(fileType));
@@ -334,28 +335,31 @@ TEST_F(AccessAndLimits, EachOperationTakesItsStepsInTheirOrder) {
        {"read (default)", "read QmPrevious", "write (default) type 1 bytes 16",
         "delete value QmPrevious", "delete key " + fileType}},
       // Parked with the pending list's type and bytes, in UTF-16; the pending
-      // list goes after.
+      // list is read again, and goes only as it was parked.
       {"park the renames",
        [&] {
          PutValue(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames, RegValue{7, parked});
        },
        [&] { api().BackupPendingFileRename(); },
-       {"size of PendingFileRenameOperations", "read PendingFileRenameOperations",
+       {"lock", "size of PendingFileRenameOperations", "read PendingFileRenameOperations",
         "size of PostponedFileRenameOperations",
         "write PostponedFileRenameOperations type 7 bytes 44",
-        "delete value PendingFileRenameOperations"}},
+        "size of PendingFileRenameOperations", "read PendingFileRenameOperations",
+        "delete value PendingFileRenameOperations", "unlock"}},
       // Joined in P + Q - 2 bytes (one UTF-16 zero dropped), with the parked
-      // list's type; the parked value goes after.
+      // list's type, over the pending list as it is read again just before;
+      // the parked value goes after.
       {"merge the renames back",
        [&] {
          PutValue(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames,
                   RegValue{REG_BINARY, pending});
        },
        [&] { api().RestorePendingFileRename(); },
-       {"size of PostponedFileRenameOperations", "read PostponedFileRenameOperations",
+       {"lock", "size of PostponedFileRenameOperations", "read PostponedFileRenameOperations",
+        "size of PendingFileRenameOperations", "read PendingFileRenameOperations",
         "size of PendingFileRenameOperations", "read PendingFileRenameOperations",
         "write PendingFileRenameOperations type 7 bytes 54",
-        "delete value PostponedFileRenameOperations"}},
+        "delete value PostponedFileRenameOperations", "unlock"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.operation);

@@ -6,6 +6,7 @@
 
 #include "qmis/handles.h"
 #include "qmis/layout.h"
+#include "qmis/named_lock.h"
 
 namespace qmis {
 namespace {
@@ -103,24 +104,72 @@ LONG WriteList(HKEY key, const wchar_t* name, const ListValue& list) {
                         list.size);
 }
 
-// Writes the parked entries followed by the pending ones as `name`, whose
-// value is `current` (one of the two); nothing is written when it already
-// holds them all. A list for the parked value must stay readable by a
-// restore.
-LONG WriteMerged(HKEY key, const wchar_t* name, const ListValue& parked, const ListValue& pending,
-                 const ListValue& current) {
-  if (const ListValue* whole = AlreadyJoined(parked, pending)) {
-    return whole == &current ? ERROR_SUCCESS : WriteList(key, name, *whole);
-  }
-  ListValue merged;
-  if (!JoinLists(parked, pending, merged)) return ERROR_NOT_ENOUGH_MEMORY;
-  if (&current == &parked && merged.size > kListLimit) return ERROR_MORE_DATA;
-  return WriteList(key, name, merged);
+// Whether two reads found the same list: both absent, or the same type and
+// bytes.
+bool SameList(const ListValue& a, const ListValue& b) {
+  if (a.present != b.present) return false;
+  return !a.present || (a.type == b.type && a.size == b.size &&
+                        std::memcmp(a.bytes.data(), b.bytes.data(), a.size) == 0);
 }
+
+// The parked entries followed by the pending ones: one of the two when it
+// already holds both, else `joined`, made from them. Null (with the reason
+// in `status`) when the joined list cannot be had, or would be too large
+// for a restore to read back when it is to be parked.
+const ListValue* MergedList(const ListValue& parked, const ListValue& pending, bool toPark,
+                            ListValue& joined, LONG& status) {
+  status = ERROR_SUCCESS;
+  if (const ListValue* whole = AlreadyJoined(parked, pending)) return whole;
+  if (!JoinLists(parked, pending, joined)) {
+    status = ERROR_NOT_ENOUGH_MEMORY;
+    return nullptr;
+  }
+  if (toPark && joined.size > kListLimit) {
+    status = ERROR_MORE_DATA;
+    return nullptr;
+  }
+  return &joined;
+}
+
+// Writes the parked value that holds `parked` (what it held before the
+// backup, absent or not) followed by `pending`; nothing when it holds them
+// already.
+LONG Park(HKEY key, const ListValue& parked, const ListValue& pending) {
+  if (!parked.present) return WriteList(key, kParkedRenamesValueW, pending);
+  ListValue joined;
+  LONG status = ERROR_SUCCESS;
+  const ListValue* whole = MergedList(parked, pending, true, joined, status);
+  if (whole == nullptr) return status;
+  return whole == &parked ? ERROR_SUCCESS : WriteList(key, kParkedRenamesValueW, *whole);
+}
+
+// Puts the parked value back as the backup found it.
+void Unpark(HKEY key, const ListValue& parked) {
+  // Best effort: what the backup parked is also still pending, so a put-back
+  // that fails doubles no entry the system carries out, and loses none.
+  if (parked.present) {
+    (void)WriteList(key, kParkedRenamesValueW, parked);
+  } else {
+    (void)RegDeleteValueA(key, kParkedRenamesValue);
+  }
+}
+
+// The system's own writers (MoveFileEx in any program) take no lock of
+// ours: a rename scheduled while a backup or a restore runs is appended to
+// the pending list. So each reads the pending list again just before it
+// deletes or writes over it, and when it changed, makes its list again from
+// what it now reads. What remains is the one registry call between that
+// last read and the deletion or write. The retries are bounded: the pending
+// list changes only while another program schedules renames, which takes a
+// few milliseconds; one that changes on every read is a runaway writer, and
+// the call then gives up with nothing deleted or written over.
+constexpr int kRereads = 8;
 
 }  // namespace
 
 int BackupPendingFileRename() {
+  // The library's own backups and restores meet on one lock.
+  const NamedLock lock(kRenameLockName);
   UniqueKey key;
   if (!OpenSessionManager(key)) return 0;
   ListValue pending;
@@ -132,16 +181,25 @@ int BackupPendingFileRename() {
   ListValue parked;
   const LONG parkedStatus = ReadList(key.get(), kParkedRenamesValueW, kListLimit, parked);
   if (parkedStatus != ERROR_SUCCESS && parkedStatus != ERROR_FILE_NOT_FOUND) return 0;
-  const LONG written = parked.present
-                           ? WriteMerged(key.get(), kParkedRenamesValueW, parked, pending, parked)
-                           : WriteList(key.get(), kParkedRenamesValueW, pending);
-  if (written != ERROR_SUCCESS) return 0;
 
-  if (RegDeleteValueA(key.get(), kPendingRenamesValue) != ERROR_SUCCESS) return 0;
-  return 1;
+  for (int attempt = 0; attempt < kRereads; ++attempt) {
+    if (Park(key.get(), parked, pending) != ERROR_SUCCESS) {
+      if (attempt > 0) Unpark(key.get(), parked);
+      return 0;
+    }
+    ListValue now;
+    if (ReadList(key.get(), kPendingRenamesValueW, kListLimit, now) != ERROR_SUCCESS) break;
+    if (SameList(now, pending)) {
+      return RegDeleteValueA(key.get(), kPendingRenamesValue) == ERROR_SUCCESS ? 1 : 0;
+    }
+    pending = static_cast<ListValue&&>(now);
+  }
+  Unpark(key.get(), parked);
+  return 0;
 }
 
 int RestorePendingFileRename() {
+  const NamedLock lock(kRenameLockName);
   UniqueKey key;
   if (!OpenSessionManager(key)) return 0;
   ListValue parked;
@@ -149,13 +207,27 @@ int RestorePendingFileRename() {
 
   // Entries scheduled since the backup are read whole, however large.
   ListValue pending;
-  const LONG pendingStatus = ReadList(key.get(), kPendingRenamesValueW, MAXDWORD, pending);
-  if (pendingStatus != ERROR_SUCCESS && pendingStatus != ERROR_FILE_NOT_FOUND) return 0;
-
-  if (WriteMerged(key.get(), kPendingRenamesValueW, parked, pending, pending) != ERROR_SUCCESS)
-    return 0;
-  RegDeleteValueA(key.get(), kParkedRenamesValue);
-  return 1;
+  LONG status = ReadList(key.get(), kPendingRenamesValueW, MAXDWORD, pending);
+  for (int attempt = 0; attempt < kRereads; ++attempt) {
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return 0;
+    ListValue joined;
+    const ListValue* whole = MergedList(parked, pending, false, joined, status);
+    if (whole == nullptr) return 0;
+    ListValue now;
+    status = ReadList(key.get(), kPendingRenamesValueW, MAXDWORD, now);
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return 0;
+    if (!SameList(now, pending)) {
+      pending = static_cast<ListValue&&>(now);
+      continue;
+    }
+    if (whole != &pending && WriteList(key.get(), kPendingRenamesValueW, *whole) != ERROR_SUCCESS)
+      return 0;
+    // The merged list holds every parked entry: a parked value left behind
+    // is taken for already joined by the next call.
+    (void)RegDeleteValueA(key.get(), kParkedRenamesValue);
+    return 1;
+  }
+  return 0;
 }
 
 }  // namespace qmis

@@ -4,8 +4,8 @@
 
 #include "qmis/handles.h"
 #include "qmis/layout.h"
+#include "qmis/named_lock.h"
 #include "qmis/path_buffer.h"
-#include "qmis/registry/claim_lock.h"
 #include "qmis/registry/key_tree.h"
 #include "qmis/registry/value_walk.h"
 
@@ -37,7 +37,12 @@ Mask ReadMask(HKEY key) {
 
 // Takes the product's bits off one shared key; deletes the key when no bit
 // is left. Returns the deletion's status, or nothing when nothing was deleted.
+// The mask is read, cleared and written back, or its key deleted, with no
+// other installer's claim or release of it in between; the lock is held for
+// this one key, so that a release of many keys never keeps another
+// installer waiting for more than a few registry calls.
 std::optional<LONG> ReleaseClaim(HKEY makerRoot, const char* sharedKeyName, DWORD productBits) {
+  const NamedLock lock(kClaimLockName);
   UniqueKey shared;
   if (RegOpenKeyExA(makerRoot, sharedKeyName, 0, KEY_ALL_ACCESS, shared.put()) != ERROR_SUCCESS)
     return std::nullopt;
@@ -76,7 +81,7 @@ int SetRefcountedKey(const char* productKey, const char* sharedKeyName, DWORD bi
 
   // The mask is read, ORed and written back with no other installer's
   // claim or release in between.
-  const ClaimLock lock;
+  const NamedLock lock(kClaimLockName);
   UniqueKey shared;
   if (CreateKey(sharedKeyPath, shared) != ERROR_SUCCESS) return 0;
   const Mask mask = ReadMask(shared.get());
@@ -110,9 +115,6 @@ LONG RemoveRefcountedKeys(const char* productKey) {
         ERROR_SUCCESS) {
       return 1;
     }
-    // Each mask is read, cleared and written back, or its key deleted, with
-    // no other installer's claim or release in between.
-    const ClaimLock lock;
     UniqueKey makerRoot;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMakerRoot, 0, KEY_ALL_ACCESS, makerRoot.put()) !=
         ERROR_SUCCESS) {

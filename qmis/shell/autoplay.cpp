@@ -7,6 +7,7 @@
 
 #include "qmis/handles.h"
 #include "qmis/layout.h"
+#include "qmis/named_lock.h"
 #include "qmis/registry/key_tree.h"
 #include "qmis/registry/value_walk.h"
 #include "qmis/shell/saved_default.h"
@@ -116,6 +117,9 @@ void RegisterAutoInsertTag(const char* productKey) {
   PathBuffer handler;
   WidePath wideHandler;
   if (!BuildHandlerNames(productKey, handler, wideHandler)) return;
+  // What the default and the saved value hold is read and changed with no
+  // other installer's takeover or hand-back in between.
+  const NamedLock lock(kAutoPlayLockName);
   UniqueKey shell;
   if (!OpenAudioCdShell(shell)) return;
   TextValue current;
@@ -143,6 +147,7 @@ void UnregisterAutoInsertTag(const char* productKey) {
   PathBuffer handler;
   WidePath wideHandler;
   if (!BuildHandlerNames(productKey, handler, wideHandler)) return;
+  const NamedLock lock(kAutoPlayLockName);
   UniqueKey shell;
   if (!OpenAudioCdShell(shell)) return;
   TextValue current;

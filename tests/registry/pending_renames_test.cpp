@@ -160,6 +160,66 @@ TEST_F(PendingRenames, EachCallLeavesTheListsItsRulesGive) {
   }
 }
 
+// Another program schedules a rename while a backup or a restore runs: once,
+// right after the call first read the pending list, or after every read of
+// it. The call reads the list again just before it deletes or
+// writes over it and takes in what was added; a list that grows on every
+// read makes it give up, after a bounded number of reads, with nothing
+// deleted or written over.
+TEST_F(PendingRenames, RenamesScheduledWhileACallRunsAreKept) {
+  struct Row {
+    const char* what;
+    bool restore, always;
+    int result;
+  };
+  const Row rows[] = {
+      {"backup, one rename meanwhile", false, false, 1},
+      {"backup, a rename after every read", false, true, 0},
+      {"restore, one rename meanwhile", true, false, 1},
+      {"restore, a rename after every read", true, true, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Put(kParkedRenames, row.restore ? std::optional<RegValue>(MultiSz(kListA)) : std::nullopt);
+    Put(kPendingRenames, MultiSz(row.restore ? kListB : kListA));
+    int reads = 0;
+    std::vector<std::string> scheduled;
+    hook().Replace("RegQueryValueExW", [&](const uint32_t* a) -> uint32_t {
+      const uint32_t status = hook().CallReal("RegQueryValueExW", a);
+      const bool readOfPending =
+          a[4] != 0 && a[1] != 0 && Wide(kPendingRenames) == reinterpret_cast<const wchar_t*>(a[1]);
+      if (readOfPending && (++reads == 1 || row.always)) {
+        scheduled.push_back("C:\\qmis-meanwhile-" + std::to_string(reads));
+        MoveFileExA(scheduled.back().c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+      }
+      return status;
+    });
+    const auto parkedBefore = Get(kParkedRenames);
+    EXPECT_EQ(row.restore ? api().RestorePendingFileRename() : api().BackupPendingFileRename(),
+              row.result);
+    hook().ClearRules();
+    EXPECT_LE(reads, 10) << "the reads are bounded";
+    const std::string pending = Get(kPendingRenames) ? Get(kPendingRenames)->bytes : "";
+    const std::string parked = Get(kParkedRenames) ? Get(kParkedRenames)->bytes : "";
+    for (const std::string& entry : scheduled)
+      EXPECT_EQ((pending + parked).find(entry), (pending + parked).rfind(entry))
+          << entry << " twice";
+    for (const std::string& entry : scheduled) {
+      EXPECT_NE((pending + parked).find(entry), std::string::npos) << entry << " lost";
+    }
+    if (row.result == 0) {
+      EXPECT_EQ(Get(kParkedRenames), parkedBefore) << "the parked value is as it was";
+    } else {
+      EXPECT_EQ(Get(row.restore ? kParkedRenames : kPendingRenames), std::nullopt);
+    }
+    for (const std::string& entry : {std::string("C:\\a"), std::string("C:\\c")}) {
+      if (row.restore || entry == "C:\\a") {
+        EXPECT_NE((pending + parked).find(entry), std::string::npos) << entry << " lost";
+      }
+    }
+  }
+}
+
 // Each failure leaves every entry in one of the two values, as the rules
 // say; a later call with nothing failing ends as one whole call would.
 TEST_F(PendingRenames, FailuresLoseNothingAndALaterCallFinishes) {

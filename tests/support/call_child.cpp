@@ -9,6 +9,9 @@
 // - <start event>: "-", or the name of an event to wait for before the call,
 //   so that several children make their calls at the same moment; each
 //   first releases the semaphore "<start event>.ready" once.
+// Besides the exports, "schedule <prefix> <count>" schedules renames as any
+// program does (under the library's rename lock), "setup <prefix> <count>" parks the list around
+// scheduling some, and "take-and-hand-back <product>" takes the AutoPlay default and hands it back.
 // The exit code is the call's result (0 for calls without one), and the
 // standard output says "writes=<n>": the writes the call made.
 #include <windows.h>
@@ -45,6 +48,21 @@ void CountWrites(ImportHook& hook) {
   }
 }
 
+// Schedules the deletion of `count` files "C:\<prefix>-<i>" at the next
+// start, as any program does: through the system, which appends to the list.
+// Made under the library's rename lock, so that only the library's own calls
+// race each other: the system's writers take no lock, and one registry call
+// between a backup's last read and its deletion stays open to them.
+void Schedule(const std::string& prefix, int count) {
+  const qmis::UniqueHandle lock(CreateMutexA(nullptr, FALSE, "Global\\QuillmoorPendingRenames"));
+  const bool held = lock && WaitForSingleObject(lock.get(), 10000) != WAIT_TIMEOUT;
+  for (int i = 0; i < count; ++i) {
+    const std::string path = "C:\\" + prefix + "-" + std::to_string(i);
+    MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  }
+  if (held) ReleaseMutex(lock.get());
+}
+
 uint32_t Call(const qmis_test::Exports& api, const std::string& call, char** a, ImportHook& hook) {
   if (call == "claim") return api.SetRefcountedKey(a[0], a[1], std::strtoul(a[2], nullptr, 0));
   if (call == "release") return api.RemoveRefcountedKeys(a[0]);
@@ -52,6 +70,18 @@ uint32_t Call(const qmis_test::Exports& api, const std::string& call, char** a, 
   if (call == "hand-back-autoplay") return api.UnregisterAutoInsertTag(a[0]), 0;
   if (call == "hand-back-extensions") return api.UnregisterExtensions(a[0]), 0;
   if (call == "sweep") return api.KeyClean(Root(a[0]), a[1]);
+  if (call == "schedule") return Schedule(a[0], std::atoi(a[1])), 0;
+  if (call == "setup") {
+    // A setup's stretch of work: the list parked, its own renames scheduled,
+    // the list merged back. The result holds both calls' results.
+    const int parked = api.BackupPendingFileRename();
+    Schedule(a[0], std::atoi(a[1]));
+    return parked * 10 + api.RestorePendingFileRename();
+  }
+  if (call == "take-and-hand-back") {
+    api.RegisterAutoInsertTag(a[0]);
+    return api.UnregisterAutoInsertTag(a[0]), 0;
+  }
   if (call == "backup") return api.BackupPendingFileRename();
   if (call == "restore") return api.RestorePendingFileRename();
   if (call == "uninstall") {
