@@ -244,6 +244,28 @@ begin
   Result := QMIS_TextOf(Buffer);
 end;
 
+{ Why the last QMIS call failed: the last error it left (Inno Setup keeps
+  the last error of every call into a DLL), and the system's text for it. }
+function QMIS_LastError: Cardinal;
+begin
+  Result := DLLGetLastError;
+end;
+
+function QMIS_LastErrorText: String;
+begin
+  Result := SysErrorMessage(DLLGetLastError);
+end;
+
+{ One line in the setup's log (/LOG) about a QMIS call that failed: Call
+  names it, and the last error it left says why. }
+procedure QMIS_LogFailure(const Call: String);
+var
+  Code: Cardinal;
+begin
+  Code := DLLGetLastError;
+  Log(Format('QMIS: %s failed; last error %d: %s', [Call, Code, SysErrorMessage(Code)]));
+end;
+
 { Lets go of QMIS.dll in the product folder, so that the uninstaller can delete it. }
 procedure QMISUninst_Unload;
 begin

@@ -10,7 +10,10 @@
 ;
 ; The macros call $PLUGINSDIR\QMIS.dll and leave each result in the variable
 ; named last (empty, with the error flag set and a line in the details,
-; when the call could not be made: see _QMIS_Check). Paths and command lines go to the DLL's Unicode entry points
+; when the call could not be made: see _QMIS_Check). A call that leaves a
+; last error writes one line to the details with the export, its result and
+; the system's text for the error (see _QMIS_Report; !define QMIS_QUIET
+; before the include turns these off). Paths and command lines go to the DLL's Unicode entry points
 ; as UTF-16 (the System plug-in's "w" type), whole whatever their
 ; characters: RegSaveKey, RegRestoreKey, SilentRunExternalWait,
 ; GetCopyFileSize and RenameDirectory. Product keys and registry key names
@@ -30,6 +33,11 @@
 !define QMIS_HKCU 0x80000001
 !define QMIS_HKLM 0x80000002
 !define QMIS_HKU 0x80000003
+; What writes the macros' lines about failed calls: DetailPrint, unless the
+; script defines another single instruction that takes the line last.
+!ifndef QMIS_DetailPrint
+  !define QMIS_DetailPrint DetailPrint
+!endif
 !ifndef QMIS_DLL_PATH
   !define QMIS_DLL_PATH "$PLUGINSDIR\QMIS.dll"
 !endif
@@ -47,14 +55,37 @@
 !macro _QMIS_Check _NAME _RESULT
   StrCmp ${_RESULT} "error" 0 +4
     SetErrors
-    DetailPrint "QMIS: ${_NAME} was not called: ${QMIS_DLL_PATH} is missing or lacks it"
+    ${QMIS_DetailPrint} "QMIS: ${_NAME} was not called: ${QMIS_DLL_PATH} is missing or lacks it"
     StrCpy ${_RESULT} ""
+!macroend
+
+; Says why a call failed. On the stack: the last error the export left, and
+; below it its result; the error is taken off. When it is not 0, one line
+; goes to the details: the export, its result and the system's text for the
+; error. No variable changes. `!define QMIS_QUIET` turns these lines off.
+!macro _QMIS_Report _NAME
+  Exch $0
+  Exch
+  Exch $1
+  Push $2
+  !ifndef QMIS_QUIET
+    StrCmp $0 0 +5
+    StrCmp $1 "error" +4
+    System::Call `kernel32::FormatMessageW(i 0x1200, p 0, i r0, i 0, w .r2, i ${NSIS_MAX_STRLEN}, p 0)`
+    StrCpy $2 $2 -2
+    ${QMIS_DetailPrint} "QMIS: ${_NAME} gave $1; last error $0: $2"
+  !endif
+  Pop $2
+  Exch $1
+  Exch
+  Pop $0
 !macroend
 
 ; Calls a plain export: `${_SIGNATURE}` is "(params) return", with the
 ; parameters taken from the arguments that follow and the result pushed.
 !macro _QMIS_Call _NAME _SIGNATURE _ARGS _RESULT
-  System::Call `${QMIS_DLL_PATH}::${_NAME}${_SIGNATURE} ?u` ${_ARGS}
+  System::Call `${QMIS_DLL_PATH}::${_NAME}${_SIGNATURE} ?u?e` ${_ARGS}
+  !insertmacro _QMIS_Report ${_NAME}
   Pop ${_RESULT}
   !insertmacro _QMIS_Check ${_NAME} ${_RESULT}
 !macroend
@@ -67,11 +98,17 @@
   Push $3
   System::Call `kernel32::LoadLibraryW(w "${QMIS_DLL_PATH}") p.r3`
   System::Call `kernel32::GetProcAddress(p r3, m "${_NAME}") p.r2`
-  StrCmp $2 0 +3
-    System::Call `::$2(${_PARAMS})`
-    Goto +3
+  StrCmp $2 0 +5
+    System::Call `::$2(${_PARAMS}) ?e`
+    Push "(none)"
+    Exch
+    Goto +5
     SetErrors
-    DetailPrint "QMIS: ${_NAME} was not called: ${QMIS_DLL_PATH} is missing or lacks it"
+    ${QMIS_DetailPrint} "QMIS: ${_NAME} was not called: ${QMIS_DLL_PATH} is missing or lacks it"
+    Push "(none)"
+    Push 0
+  !insertmacro _QMIS_Report ${_NAME}
+  Pop $2
   StrCmp $3 0 +2
     System::Call `kernel32::FreeLibrary(p r3)`
   Pop $3
@@ -123,7 +160,8 @@
 ; _TEXT gets "2.0.0.60", _RESULT the build number.
 !define QMIS_GetVersionNum "!insertmacro QMIS_GetVersionNum"
 !macro QMIS_GetVersionNum _TEXT _RESULT
-  System::Call `${QMIS_DLL_PATH}::QMSetup_GetVersionNum(m.s) i.s ?u`
+  System::Call `${QMIS_DLL_PATH}::QMSetup_GetVersionNum(m.s) i.s ?u?e`
+  !insertmacro _QMIS_Report QMSetup_GetVersionNum
   Pop ${_RESULT}
   Pop ${_TEXT}
   !insertmacro _QMIS_Check QMSetup_GetVersionNum ${_RESULT}
@@ -219,7 +257,8 @@
 ; _TEXT gets the system's message text for a failing exit code (else "").
 !define QMIS_SilentRunExternalWait "!insertmacro QMIS_SilentRunExternalWait"
 !macro QMIS_SilentRunExternalWait _COMMAND _TEXT _RESULT
-  System::Call `${QMIS_DLL_PATH}::QMSetup_SilentRunExternalWaitW(ws, w.s) i.s ?u` `${_COMMAND}`
+  System::Call `${QMIS_DLL_PATH}::QMSetup_SilentRunExternalWaitW(ws, w.s) i.s ?u?e` `${_COMMAND}`
+  !insertmacro _QMIS_Report QMSetup_SilentRunExternalWaitW
   Pop ${_RESULT}
   Pop ${_TEXT}
   !insertmacro _QMIS_Check QMSetup_SilentRunExternalWaitW ${_RESULT}

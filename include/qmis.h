@@ -7,6 +7,11 @@
  * shared key names stay ANSI: they name registry keys that ANSI callers
  * wrote.
  *
+ * Every export but the entry point leaves the thread's last error: 0 when it
+ * did what its result says, else the reason (GetLastError() right after the
+ * call). With the environment variable QMIS_LOG naming a file, each call
+ * appends one UTF-8 line about itself to it (docs/failures.md).
+ *
  * Link with the import library: libQMIS.dll.a for mingw-w64 GCC and clang
  * (find_package(qmis): qmis::qmis), QMIS.lib for Microsoft's linker and
  * lld-link. Or load the DLL and use GetProcAddress with the exact names.

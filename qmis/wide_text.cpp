@@ -4,6 +4,7 @@
 #include <cwchar>
 
 #include "qmis/ansi_text.h"
+#include "qmis/call_report.h"
 
 namespace qmis {
 namespace {
@@ -13,19 +14,37 @@ bool Refuse(WidePath& out) {
   return false;
 }
 
+// A path that would not fit is refused, and reported for the call being
+// made.
+bool RefuseLength(WidePath& out, const wchar_t* subject) {
+  ReportFailure("path length", ERROR_FILENAME_EXCED_RANGE, subject);
+  return Refuse(out);
+}
+
 }  // namespace
 
 bool FitsWidePath(const wchar_t* text) { return std::wcslen(text) < kPathBufferSize; }
 
+bool CheckWidePath(const wchar_t* text) {
+  if (FitsWidePath(text)) return true;
+  return Failed(false, "path length", ERROR_FILENAME_EXCED_RANGE, text);
+}
+
 bool WidenPath(const char* ansi, WidePath& wide) {
-  if (std::strlen(ansi) >= kPathBufferSize) return Refuse(wide);
-  if (MultiByteToWideChar(CP_ACP, 0, ansi, -1, wide, kPathBufferSize) == 0) return Refuse(wide);
+  if (std::strlen(ansi) >= kPathBufferSize) {
+    ReportFailure("path length", ERROR_FILENAME_EXCED_RANGE, ansi);
+    return Refuse(wide);
+  }
+  if (MultiByteToWideChar(CP_ACP, 0, ansi, -1, wide, kPathBufferSize) == 0) {
+    ReportFailure("MultiByteToWideChar", static_cast<LONG>(GetLastError()), ansi);
+    return Refuse(wide);
+  }
   return true;
 }
 
 bool CopyWidePath(WidePath& out, const wchar_t* text) {
   const size_t length = std::wcslen(text);
-  if (length >= kPathBufferSize) return Refuse(out);
+  if (length >= kPathBufferSize) return RefuseLength(out, text);
   std::wmemcpy(out, text, length + 1);
   return true;
 }
@@ -33,7 +52,7 @@ bool CopyWidePath(WidePath& out, const wchar_t* text) {
 bool FormatWidePath(WidePath& out, const wchar_t* format, const wchar_t* first,
                     const wchar_t* second) {
   const size_t length = std::wcslen(format) - 4 + std::wcslen(first) + std::wcslen(second);
-  if (length >= kPathBufferSize) return Refuse(out);
+  if (length >= kPathBufferSize) return RefuseLength(out, second);
   const wchar_t* args[] = {first, second};
   size_t next = 0;
   wchar_t* at = out;
@@ -55,14 +74,23 @@ GlobalBlock WidenText(const char* ansi) {
   // One UTF-16 unit per byte at most, the zero included.
   const int units = static_cast<int>(std::strlen(ansi)) + 1;
   GlobalBlock block = GlobalBlock::Allocate(units * sizeof(wchar_t));
-  if (block && MultiByteToWideChar(CP_ACP, 0, ansi, -1, block.wide(), units) == 0) block.reset();
+  if (!block) {
+    ReportFailure("GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY);
+  } else if (MultiByteToWideChar(CP_ACP, 0, ansi, -1, block.wide(), units) == 0) {
+    ReportFailure("MultiByteToWideChar", static_cast<LONG>(GetLastError()));
+    block.reset();
+  }
   return block;
 }
 
 GlobalBlock CopyWideText(const wchar_t* wide) {
   const size_t units = std::wcslen(wide) + 1;
   GlobalBlock block = GlobalBlock::Allocate(units * sizeof(wchar_t));
-  if (block) std::wmemcpy(block.wide(), wide, units);
+  if (block) {
+    std::wmemcpy(block.wide(), wide, units);
+  } else {
+    ReportFailure("GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY);
+  }
   return block;
 }
 

@@ -13,14 +13,17 @@ namespace qmis {
 // A path in UTF-16: 260 units, terminating zero included.
 using WidePath = wchar_t[kPathBufferSize];
 
-// Whether `text` fits a WidePath with its zero.
+// Whether `text` fits a WidePath with its zero. CheckWidePath also reports a
+// path that does not (ERROR_FILENAME_EXCED_RANGE) for the call being made.
 [[nodiscard]] bool FitsWidePath(const wchar_t* text);
+[[nodiscard]] bool CheckWidePath(const wchar_t* text);
 
 // `ansi`, in the ANSI code page, as UTF-16, converted as the system's own
 // ANSI functions convert it. Each byte gives at most one UTF-16 unit, so
 // nothing is lost and a path that fits 260 bytes fits 260 units. Refuses a
 // path of 260 bytes or more (false, the empty string): an ANSI export's
-// limit counts bytes, and is checked before converting.
+// limit counts bytes, and is checked before converting. A refusal is
+// reported for the call being made.
 [[nodiscard]] bool WidenPath(const char* ansi, WidePath& wide);
 
 // Copies `text` whole, or refuses with the empty string when it does not fit.

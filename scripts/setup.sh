@@ -36,7 +36,7 @@ as_root() {
 }
 
 installed() {
-  dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
+  [[ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" == *'install ok installed'* ]]
 }
 
 work=$(mktemp -d)
@@ -93,7 +93,7 @@ apt_install() {
   exit 1
 }
 
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if ! grep -qx i386 <<<"$(dpkg --print-foreign-architectures)"; then
   echo "setup: adding the i386 architecture"
   as_root dpkg --add-architecture i386
 fi

@@ -6,6 +6,7 @@
 #include <gmock/gmock.h>
 
 #include <cstdio>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <optional>
@@ -30,9 +31,10 @@ struct Failure {
 // freeing) and calls that cannot fail are not failed.
 std::optional<Failure> FailureFor(const std::string& function) {
   static const std::set<std::string> kNotFailed = {
-      "RegCloseKey", "CloseHandle",     "FindClose",         "GlobalUnlock",    "GlobalFree",
-      "LocalFree",   "ReleaseMutex",    "GetCurrentProcess", "GetCommandLineA", "lstrcmpA",
-      "lstrcmpiA",   "GetCommandLineW", "lstrcmpW",          "lstrcmpiW"};
+      "RegCloseKey",  "CloseHandle",         "FindClose",         "GlobalUnlock",    "GlobalFree",
+      "LocalFree",    "ReleaseMutex",        "GetCurrentProcess", "GetCommandLineA", "lstrcmpA",
+      "lstrcmpiA",    "GetCommandLineW",     "lstrcmpW",          "lstrcmpiW",       "SetLastError",
+      "GetLocalTime", "GetCurrentProcessId", "OutputDebugStringW"};
   if (kNotFailed.count(function)) return std::nullopt;
   if (function.rfind("Reg", 0) == 0) return Failure{ERROR_ACCESS_DENIED, 0};
   if (function == "GlobalAlloc" || function == "GlobalLock")
@@ -83,12 +85,19 @@ class FaultSweep : public LibraryTest {
       if (FailureFor(name) && hook().Intercepts(name)) g_importedFailable.insert(name);
   }
 
-  void Sweep(const Scenario& scenario) {
+  // The last error the export left: the last one it set.
+  DWORD LastErrorLeft() {
+    const std::vector<Call> set = hook().Calls("SetLastError");
+    return set.empty() ? 0xFFFFFFFF : set.back().args[0];
+  }
+
+  void Sweep(const Scenario& scenario, DWORD baselineError = ERROR_SUCCESS) {
     scenario.setUp();
     hook().ClearLog();
     const uint32_t baseline = scenario.run();
     const std::vector<Call> calls = hook().Log();
     scenario.check(baseline, "");
+    EXPECT_EQ(LastErrorLeft(), baselineError) << "the last error of the call with nothing failing";
     scenario.tearDown();
     std::map<std::string, int> seen;
     for (const Call& call : calls) {
@@ -98,10 +107,22 @@ class FaultSweep : public LibraryTest {
       const std::string failed = call.function + " #" + std::to_string(nth);
       SCOPED_TRACE("failing " + failed);
       scenario.setUp();
+      hook().ClearLog();
       hook().Fail(call.function, nth, failure->result, failure->lastError);
       const uint32_t result = scenario.run();
       hook().ClearRules();
       scenario.check(result, failed);
+      // The failure's own status, or none when the call did its work anyway
+      // (or, as the call with nothing failing, when it did not need it).
+      const DWORD injected =
+          call.function.rfind("Reg", 0) == 0 ? failure->result : failure->lastError;
+      const DWORD left = LastErrorLeft();
+      if (left == ERROR_SUCCESS) {
+        EXPECT_EQ(result, baseline) << "a call that leaves no error did its work";
+      } else {
+        EXPECT_TRUE(left == injected || left == baselineError)
+            << "last error " << left << " after failing with " << injected;
+      }
       scenario.tearDown();
       for (const std::string& line : hook().Outstanding())
         ADD_FAILURE() << "not released: " << line;
@@ -353,6 +374,29 @@ TEST_F(FaultSweep, UninstallHookAlwaysReturnsZero) {
          },
          [&] { return static_cast<uint32_t>(api().UninstInitialize(0, 0, 0)); },
          [&](uint32_t result, const std::string&) { EXPECT_EQ(result, 0u); }});
+}
+
+// With QMIS_LOG naming a file, every call of the log's own may fail too:
+// the result and the last error are those of the call without the log.
+TEST_F(FaultSweep, TheLogNeverChangesACall) {
+  TempDir dir;
+  const std::string log = dir / "qmis.log";
+  SetEnvironmentVariableA("QMIS_LOG", log.c_str());
+  const std::string product = sandbox_.NewProduct("Logged"), key = sandbox_.NewSharedKey("K");
+  // A claim refused for a mask of another type: the log line holds the
+  // system's text for the status.
+  Sweep({[&] { SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\" + key, "Refcount", Sz("x")); },
+         [&] {
+           std::string p = product, k = key;
+           return static_cast<uint32_t>(api().SetRefcountedKey(p.data(), k.data(), 1));
+         },
+         [&](uint32_t result, const std::string&) { EXPECT_EQ(result, 0u); }},
+        ERROR_INVALID_DATATYPE);
+  SetEnvironmentVariableA("QMIS_LOG", nullptr);
+  std::ifstream in(log);
+  std::string first;
+  std::getline(in, first);
+  EXPECT_THAT(first, ::testing::HasSubstr("QMSetup_SetRefcountedKey(\"" + product + "\""));
 }
 
 TEST_F(FaultSweep, RenameAlwaysReturnsZeroAndLosesNothing) {

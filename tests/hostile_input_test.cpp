@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
@@ -126,7 +127,7 @@ TEST_F(HostileInput, NullsAnywhereAndOverlongProductKeysReachNoSystemCall) {
     api().UnregisterExtensions(product.data());
   }
   EXPECT_STREQ(text, "untouched");
-  EXPECT_EQ(hook().Log().size(), 0u);
+  EXPECT_EQ(hook().WorkLog().size(), 0u);
   // The uninstall hook with such a key reads the command line, and takes
   // only the AutoPlay hand-back, whose handler name still fits.
   hook().ReplaceCommandLine("\"C:\\host.exe\" -f\"x\" -z" + std::string(200, 'p'));
@@ -199,6 +200,104 @@ TEST_F(HostileInput, CommandLinesAndSpaces) {
     hook().ClearRules();
     ExpectNoCutOffNames(text);
   }
+}
+
+// Each refusal leaves its code as the thread's last error: a null or empty
+// argument ERROR_INVALID_PARAMETER, a path that does not fit
+// ERROR_FILENAME_EXCED_RANGE, a value of another type ERROR_INVALID_DATATYPE,
+// an existing file ERROR_FILE_EXISTS, nothing to do ERROR_FILE_NOT_FOUND; a
+// call that did its work ERROR_SUCCESS.
+TEST_F(HostileInput, EachRefusalLeavesItsCode) {
+  SavedRenameLists lists;
+  TempDir dir;
+  dir.File("exists.hive", 1);
+  std::string k = "QmisHostileKey", empty, none = "QmisHostileNone", typed = "QmisHostileTyped";
+  std::string longName(300, 'p'), product = "QmisHostileProduct", exists = dir / "exists.hive";
+  std::string spaced = "a b";
+  char text[300];
+  SetValue(HKEY_LOCAL_MACHINE, kMaker + "\\" + typed, "Refcount", Sz("x"));
+  struct Row {
+    const char* what;
+    std::function<void()> call;
+    DWORD code;
+  };
+  const Row rows[] = {
+      {"claim, null product key", [&] { api().SetRefcountedKey(nullptr, k.data(), 1); }, 87},
+      {"claim, empty product key", [&] { api().SetRefcountedKey(empty.data(), k.data(), 1); }, 87},
+      {"claim, a name too long", [&] { api().SetRefcountedKey(longName.data(), k.data(), 1); },
+       ERROR_FILENAME_EXCED_RANGE},
+      {"claim over a mask of another type",
+       [&] { api().SetRefcountedKey(product.data(), typed.data(), 1); }, ERROR_INVALID_DATATYPE},
+      {"release, nothing claimed", [&] { api().RemoveRefcountedKeys(none.data()); },
+       ERROR_FILE_NOT_FOUND},
+      {"release, empty product key", [&] { api().RemoveRefcountedKeys(empty.data()); }, 87},
+      {"sweep, empty path", [&] { api().KeyClean(HKEY_CURRENT_USER, empty.data()); }, 87},
+      {"directory size, a path too long", [&] { api().GetCopyFileSize(longName.c_str()); },
+       ERROR_FILENAME_EXCED_RANGE},
+      {"directory size, null", [&] { api().GetCopyFileSizeW(nullptr); }, 87},
+      {"runner, null command", [&] { api().SilentRunExternalWait(nullptr, text); }, 87},
+      {"rename, a path too long", [&] { api().RenameDirectory(longName.c_str(), exists.c_str()); },
+       ERROR_FILENAME_EXCED_RANGE},
+      {"hive save over an existing file",
+       [&] { api().RegSaveKey(HKEY_CURRENT_USER, k.data(), exists.data()); }, ERROR_FILE_EXISTS},
+      {"backup, nothing pending", [&] { api().BackupPendingFileRename(); }, ERROR_FILE_NOT_FOUND},
+      {"restore, nothing parked", [&] { api().RestorePendingFileRename(); }, ERROR_FILE_NOT_FOUND},
+      {"AutoPlay hand-back, empty product key",
+       [&] { api().UnregisterAutoInsertTag(empty.data()); }, 87},
+      {"extensions hand-back, nothing listed", [&] { api().UnregisterExtensions(none.data()); },
+       ERROR_FILE_NOT_FOUND},
+      {"uninstall hook, no -z on the command line",
+       [&] {
+         hook().ReplaceCommandLine("C:\\host.exe -f\"x\"");
+         api().UninstInitialize(0, 0, 0);
+       },
+       87},
+      {"space removal, a length over 260", [&] { api().RemoveSpaces(spaced.data(), 261); }, 87},
+      {"space removal", [&] { api().RemoveSpaces(spaced.data(), 3); }, ERROR_SUCCESS},
+      {"version query", [&] { api().GetInternalBuildNum(); }, ERROR_SUCCESS},
+  };
+  for (const Row& row : rows) {
+    SetLastError(0xDEADBEEF);
+    row.call();
+    const DWORD code = GetLastError();
+    EXPECT_EQ(code, row.code) << row.what;
+  }
+  hook().ClearRules();
+  DeleteTree(HKEY_LOCAL_MACHINE, kMaker + "\\" + typed);
+  DeleteTree(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product);
+}
+
+// A log that cannot be written changes nothing: with QMIS_LOG naming a file
+// in a folder that does not exist, a read-only file, or the debugger, each
+// call's result, last error and effect are those without the log.
+TEST_F(HostileInput, ALogThatCannotBeWrittenChangesNothing) {
+  TempDir dir;
+  dir.File("read-only.log", 0);
+  SetFileAttributesA((dir / "read-only.log").c_str(), FILE_ATTRIBUTE_READONLY);
+  const std::string product = "QmisHostileLogged", key = "QmisHostileLoggedKey";
+  auto run = [&] {
+    std::vector<std::string> seen;
+    std::string p = product, k = key, empty;
+    auto note = [&](const std::string& what, DWORD result) {
+      seen.push_back(what + " " + std::to_string(result) + " " + std::to_string(GetLastError()));
+    };
+    note("claim", api().SetRefcountedKey(p.data(), k.data(), 1));
+    note("empty claim", api().SetRefcountedKey(empty.data(), k.data(), 1));
+    const auto after = ReadTree(HKEY_LOCAL_MACHINE, kMaker + "\\" + key);
+    note("release", api().RemoveRefcountedKeys(p.data()));
+    note("release again", api().RemoveRefcountedKeys(p.data()));
+    for (const std::string& line : after) seen.push_back(line);
+    return seen;
+  };
+  const std::vector<std::string> withoutLog = run();
+  for (const std::string& target :
+       {dir / "no such folder\\qmis.log", dir / "read-only.log", std::string("debug")}) {
+    SCOPED_TRACE(target);
+    SetEnvironmentVariableA("QMIS_LOG", target.c_str());
+    EXPECT_EQ(run(), withoutLog);
+    SetEnvironmentVariableA("QMIS_LOG", nullptr);
+  }
+  SetFileAttributesA((dir / "read-only.log").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 // Each Unicode entry point gives what its ANSI twin gives for an empty path,

@@ -12,7 +12,10 @@
 ; Unicode entry points.
 ;
 ; ISCC /DProduct=<name> /DHandler=<Quillmoor + name without spaces> /DBits=<claim bits>
-; makes another product of the maker from the same script.
+; makes another product of the maker from the same script; /DFailOnPurpose
+; adds a call that fails, to show where a failure is logged. Each call whose
+; result says it failed writes a line to the setup's log (/LOG) with the
+; last error it left.
 ;
 ; In 64-bit install mode the lists QMIS.dll reads are written to the 32-bit
 ; view of the registry (HKLM32), which is the one a 32-bit DLL sees.
@@ -83,6 +86,16 @@ begin
   ForceDirectories(ExpandConstant('{app}\data.new'));
   SaveStringToFile(ExpandConstant('{app}\data.new\data.bin'), '0123456789', False);
   QMIS_RenameDirectory(ExpandConstant('{app}\data.new'), ExpandConstant('{app}\data'));
+  if QMIS_LastError <> 0 then
+    QMIS_LogFailure('QmRenameDirectoryW');
+end;
+
+{ A claim on a shared key; 1 when it was made, with its failure logged. }
+function Claim(const SharedKey: String): Integer;
+begin
+  Result := QMIS_SetRefcountedKey(ProductKey, SharedKey, {#Bits});
+  if Result <> 1 then
+    QMIS_LogFailure('QMSetup_SetRefcountedKey ' + SharedKey);
 end;
 
 { A helper program in the product's folder, run silently for its exit code. }
@@ -108,8 +121,11 @@ begin
           QMIS_RestorePendingFileRename;
         PlaceData;
         RegWriteDWordValue(HKLM32, ListsKey, 'ClaimResult',
-          QMIS_SetRefcountedKey(ProductKey, 'Shared\Engine', {#Bits}) +
-          QMIS_SetRefcountedKey(ProductKey, 'Shared\Fonts', {#Bits}));
+          Claim('Shared\Engine') + Claim('Shared\Fonts'));
+#ifdef FailOnPurpose
+        if QMIS_KeyClean(HKCU, '') <> 0 then
+          QMIS_LogFailure('QmUninstall_KeyClean');
+#endif
         TakeExtension;
         { The Audio-CD AutoPlay default: the verb first, then the takeover. }
         RegWriteStringValue(HKCR32, 'AudioCD\shell\{#Handler}\command', '',

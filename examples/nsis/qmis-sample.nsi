@@ -19,6 +19,7 @@
 ; The folder may be named in any script: the path macros hand the DLL UTF-16.
 ;
 Unicode true
+!include "LogicLib.nsh"
 !include "QMIS.nsh"
 
 !ifndef PRODUCT
@@ -54,8 +55,11 @@ Section "Install"
   FileWrite $1 "QMIS sample product"
   FileClose $1
   WriteUninstaller "$INSTDIR\uninstall.exe"
-  StrCmp $7 1 0 +2
+  ; A macro is many instructions: jump over it with LogicLib, never with a
+  ; relative offset.
+  ${If} $7 == 1
     ${QMIS_RestorePendingFileRename} $7
+  ${EndIf}
 
   ; The product's data, copied under a working name and then renamed.
   CreateDirectory "$INSTDIR\data.new"

@@ -2,13 +2,16 @@
 
 #include <windows.h>
 
+#include "qmis/call_report.h"
 #include "qmis/wide_text.h"
 
 namespace qmis {
 
 void RenameDirectory(const wchar_t* existing, const wchar_t* renamed) {
-  if (!FitsWidePath(existing) || !FitsWidePath(renamed)) return;
-  (void)MoveFileW(existing, renamed);  // the rename reports nothing; its caller looks
+  if (!CheckWidePath(existing) || !CheckWidePath(renamed)) return;
+  // The result reports nothing; the last error tells the caller.
+  if (!MoveFileW(existing, renamed))
+    ReportFailure("MoveFileW", static_cast<LONG>(GetLastError()), existing);
 }
 
 void RenameDirectoryAnsi(const char* existing, const char* renamed) {

@@ -4,6 +4,7 @@
 #include <cwchar>
 
 #include "qmis/ansi_text.h"
+#include "qmis/call_report.h"
 #include "qmis/handles.h"
 #include "qmis/path_buffer.h"
 #include "qmis/wide_text.h"
@@ -55,7 +56,7 @@ bool IsRealDirectory(DWORD attributes) {
 // global heap; false when the block cannot be had.
 bool SumSubdirectory(const wchar_t* base, const wchar_t* name, DWORD& total) {
   GlobalBlock block = GlobalBlock::Allocate(sizeof(WidePath));
-  if (!block) return false;
+  if (!block) return Failed(false, "GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY, name);
   auto* path = reinterpret_cast<wchar_t*>(block.data());
   std::wmemcpy(path, base, std::wcslen(base) + 1);
   WidePath pattern;
@@ -66,11 +67,13 @@ bool SumSubdirectory(const wchar_t* base, const wchar_t* name, DWORD& total) {
   return true;
 }
 
-// The total of the entries `pattern` finds in the directory `base`.
+// The total of the entries `pattern` finds in the directory `base`. A
+// search that fails or ends early is reported, so that a total that leaves
+// files out says so: a subdirectory that cannot be searched adds 0.
 DWORD SumEntries(const wchar_t* base, const wchar_t* pattern) {
   WIN32_FIND_DATAW entry;
   UniqueFind search(FindFirstFileW(pattern, &entry));
-  if (!search) return 0;
+  if (!search) return Failed(0u, "FindFirstFileW", static_cast<LONG>(GetLastError()), base);
   DWORD total = 0;
   do {
     if (entry.cFileName[0] == L'.') continue;
@@ -79,6 +82,8 @@ DWORD SumEntries(const wchar_t* base, const wchar_t* pattern) {
     }
     total += entry.nFileSizeLow;
   } while (FindNextFileW(search.get(), &entry));
+  const DWORD ended = GetLastError();
+  if (ended != ERROR_NO_MORE_FILES) ReportFailure("FindNextFileW", static_cast<LONG>(ended), base);
   return total;
 }
 
@@ -99,7 +104,8 @@ DWORD GetCopyFileSize(const wchar_t* directory) {
   WidePath base;
   WidePath pattern;
   if (!CopyWidePath(base, directory) || !CopyWidePath(pattern, directory)) return 0;
-  if (!AppendWideName(pattern, kAllEntriesWide)) return 0;
+  if (!AppendWideName(pattern, kAllEntriesWide))
+    return Failed(0, "path length", ERROR_FILENAME_EXCED_RANGE, directory);
   return SumEntries(base, pattern);
 }
 
@@ -107,7 +113,9 @@ DWORD GetCopyFileSizeAnsi(const char* directory) {
   // The limits count bytes: the directory and its search pattern, made by
   // whole characters of the ANSI code page, must each fit 260 bytes.
   PathBuffer pattern;
-  if (!CopyPath(pattern, directory) || !AppendName(pattern, kAllEntries)) return 0;
+  if (!CopyPath(pattern, directory)) return 0;
+  if (!AppendName(pattern, kAllEntries))
+    return Failed(0, "path length", ERROR_FILENAME_EXCED_RANGE, directory);
   WidePath wide;
   if (!WidenPath(directory, wide)) return 0;
   return GetCopyFileSize(wide);

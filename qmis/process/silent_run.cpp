@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "qmis/call_report.h"
 #include "qmis/handles.h"
 #include "qmis/wide_text.h"
 
@@ -42,16 +43,18 @@ DWORD SilentRunExternalWait(wchar_t* commandLine, wchar_t* errorText) {
   PROCESS_INFORMATION info{};
   if (!CreateProcessW(nullptr, commandLine, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                       &info)) {
-    return result;
+    return Failed(result, "CreateProcessW", static_cast<LONG>(GetLastError()), commandLine);
   }
   UniqueHandle process(info.hProcess);
   UniqueHandle thread(info.hThread);  // released first, then the process
 
   // A wait that fails leaves the process running: its "exit code" would be
   // STILL_ACTIVE, which is no result.
-  if (WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0) return result;
+  if (WaitForSingleObject(process.get(), INFINITE) != WAIT_OBJECT_0)
+    return Failed(result, "WaitForSingleObject", static_cast<LONG>(GetLastError()), commandLine);
   DWORD code = 0;
-  if (!GetExitCodeProcess(process.get(), &code)) return result;
+  if (!GetExitCodeProcess(process.get(), &code))
+    return Failed(result, "GetExitCodeProcess", static_cast<LONG>(GetLastError()), commandLine);
   result = code;
   if (code != ERROR_SUCCESS && code != kRebootRequired) CopySystemMessage(code, errorText);
   return result;

@@ -1,5 +1,6 @@
 #include "qmis/registry/key_sweep.h"
 
+#include "qmis/call_report.h"
 #include "qmis/handles.h"
 #include "qmis/path_buffer.h"
 #include "qmis/registry/key_tree.h"
@@ -39,13 +40,16 @@ void SweepEmptyKeys(HKEY key, DWORD depth, DWORD& valueHolders) {
 
 LONG KeyClean(HKEY root, const char* path) {
   // An empty path opens the root itself: its empty top-level keys would go.
-  if (path[0] == '\0') return ERROR_INVALID_PARAMETER;
+  if (path[0] == '\0')
+    return Failed(ERROR_INVALID_PARAMETER, "argument check", ERROR_INVALID_PARAMETER, path);
   UniqueKey key;
   const LONG status = RegOpenKeyExA(root, path, 0, KEY_ALL_ACCESS, key.put());
-  if (status != ERROR_SUCCESS) return status;
+  if (status != ERROR_SUCCESS) return Failed(status, "RegOpenKeyExA", status, path);
   DWORD valueHolders = 0;
   SweepEmptyKeys(key.get(), 0, valueHolders);
-  return key.reset();
+  const LONG closed = key.reset();
+  if (closed != ERROR_SUCCESS) ReportFailure("RegCloseKey", closed, path);
+  return closed;
 }
 
 }  // namespace qmis

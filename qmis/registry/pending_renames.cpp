@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "qmis/call_report.h"
 #include "qmis/handles.h"
 #include "qmis/layout.h"
 #include "qmis/named_lock.h"
@@ -22,6 +23,8 @@ constexpr DWORD kListLimit = 0x20000;
 // The list's final empty string: one UTF-16 zero. A join drops it from the
 // older list, whatever those two bytes hold (one byte of a one-byte list).
 constexpr DWORD kListEnd = sizeof(wchar_t);
+// How often a list that grows between its size and its read is read again.
+constexpr int kReadsOfAGrowingList = 8;
 
 struct ListValue {
   bool present = false;
@@ -33,17 +36,23 @@ struct ListValue {
 // Reads a whole value of at most `limit` bytes. A missing value gives
 // ERROR_FILE_NOT_FOUND with `present` false; a larger one ERROR_MORE_DATA.
 LONG ReadList(HKEY key, const wchar_t* name, DWORD limit, ListValue& list) {
-  DWORD size = 0;
-  LONG status = RegQueryValueExW(key, name, nullptr, &list.type, nullptr, &size);
-  if (status != ERROR_SUCCESS) return status;
-  if (size > limit) return ERROR_MORE_DATA;
-  list.bytes = GlobalBlock::Allocate(size);
-  if (!list.bytes) return ERROR_NOT_ENOUGH_MEMORY;
-  list.size = size;
-  status = RegQueryValueExW(key, name, nullptr, &list.type,
-                            reinterpret_cast<BYTE*>(list.bytes.data()), &list.size);
-  list.present = status == ERROR_SUCCESS;
-  return status;
+  // Another program may schedule a rename between the size and the read:
+  // the list grew, and is read again at its new size.
+  for (int attempt = 0; attempt < kReadsOfAGrowingList; ++attempt) {
+    DWORD size = 0;
+    LONG status = RegQueryValueExW(key, name, nullptr, &list.type, nullptr, &size);
+    if (status != ERROR_SUCCESS) return status;
+    if (size > limit) return ERROR_MORE_DATA;
+    list.bytes = GlobalBlock::Allocate(size);
+    if (!list.bytes) return ERROR_NOT_ENOUGH_MEMORY;
+    list.size = size;
+    status = RegQueryValueExW(key, name, nullptr, &list.type,
+                              reinterpret_cast<BYTE*>(list.bytes.data()), &list.size);
+    if (status == ERROR_MORE_DATA) continue;
+    list.present = status == ERROR_SUCCESS;
+    return status;
+  }
+  return ERROR_MORE_DATA;
 }
 
 // The bytes of `list` that a join keeps: all but its final empty string.
@@ -95,8 +104,28 @@ const ListValue* AlreadyJoined(const ListValue& parked, const ListValue& pending
 }
 
 bool OpenSessionManager(UniqueKey& key) {
-  return RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_ALL_ACCESS, key.put()) ==
-         ERROR_SUCCESS;
+  const LONG status =
+      RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_ALL_ACCESS, key.put());
+  if (status == ERROR_SUCCESS) return true;
+  return Failed(false, "RegOpenKeyExA", status, kSessionManager);
+}
+
+// Reads a list the call cannot do without: one that is missing means there
+// is nothing to do; one that cannot be read is a failure.
+bool ReadNeededList(HKEY key, const wchar_t* name, const char* ansiName, DWORD limit,
+                    ListValue& list) {
+  const LONG status = ReadList(key, name, limit, list);
+  if (status == ERROR_FILE_NOT_FOUND) ReportNothingFound(ansiName);
+  if (status == ERROR_SUCCESS) return true;
+  return Failed(false, "RegQueryValueExW", status, ansiName);
+}
+
+// Reads a list that may be missing.
+bool ReadOptionalList(HKEY key, const wchar_t* name, const char* ansiName, DWORD limit,
+                      ListValue& list) {
+  const LONG status = ReadList(key, name, limit, list);
+  if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) return true;
+  return Failed(false, "RegQueryValueExW", status, ansiName);
 }
 
 LONG WriteList(HKEY key, const wchar_t* name, const ListValue& list) {
@@ -173,27 +202,35 @@ int BackupPendingFileRename() {
   UniqueKey key;
   if (!OpenSessionManager(key)) return 0;
   ListValue pending;
-  if (ReadList(key.get(), kPendingRenamesValueW, kListLimit, pending) != ERROR_SUCCESS) return 0;
+  if (!ReadNeededList(key.get(), kPendingRenamesValueW, kPendingRenamesValue, kListLimit, pending))
+    return 0;
 
   // A list parked by an earlier backup that was never restored stays in
   // front of the current one; a parked value that cannot be read is never
   // written over.
   ListValue parked;
-  const LONG parkedStatus = ReadList(key.get(), kParkedRenamesValueW, kListLimit, parked);
-  if (parkedStatus != ERROR_SUCCESS && parkedStatus != ERROR_FILE_NOT_FOUND) return 0;
+  if (!ReadOptionalList(key.get(), kParkedRenamesValueW, kParkedRenamesValue, kListLimit, parked))
+    return 0;
 
   for (int attempt = 0; attempt < kRereads; ++attempt) {
-    if (Park(key.get(), parked, pending) != ERROR_SUCCESS) {
+    if (const LONG parkedNow = Park(key.get(), parked, pending); parkedNow != ERROR_SUCCESS) {
       if (attempt > 0) Unpark(key.get(), parked);
-      return 0;
+      return Failed(0, "parking", parkedNow, kParkedRenamesValue);
     }
     ListValue now;
-    if (ReadList(key.get(), kPendingRenamesValueW, kListLimit, now) != ERROR_SUCCESS) break;
+    const LONG reread = ReadList(key.get(), kPendingRenamesValueW, kListLimit, now);
+    if (reread != ERROR_SUCCESS) {
+      Unpark(key.get(), parked);
+      return Failed(0, "reading the list again", reread, kPendingRenamesValue);
+    }
     if (SameList(now, pending)) {
-      return RegDeleteValueA(key.get(), kPendingRenamesValue) == ERROR_SUCCESS ? 1 : 0;
+      const LONG deleted = RegDeleteValueA(key.get(), kPendingRenamesValue);
+      if (deleted == ERROR_SUCCESS) return 1;
+      return Failed(0, "RegDeleteValueA", deleted, kPendingRenamesValue);
     }
     pending = static_cast<ListValue&&>(now);
   }
+  ReportFailure("reading again (it changed on every read)", ERROR_RETRY, kPendingRenamesValue);
   Unpark(key.get(), parked);
   return 0;
 }
@@ -203,31 +240,35 @@ int RestorePendingFileRename() {
   UniqueKey key;
   if (!OpenSessionManager(key)) return 0;
   ListValue parked;
-  if (ReadList(key.get(), kParkedRenamesValueW, kListLimit, parked) != ERROR_SUCCESS) return 0;
+  if (!ReadNeededList(key.get(), kParkedRenamesValueW, kParkedRenamesValue, kListLimit, parked))
+    return 0;
 
   // Entries scheduled since the backup are read whole, however large.
   ListValue pending;
-  LONG status = ReadList(key.get(), kPendingRenamesValueW, MAXDWORD, pending);
+  if (!ReadOptionalList(key.get(), kPendingRenamesValueW, kPendingRenamesValue, MAXDWORD, pending))
+    return 0;
   for (int attempt = 0; attempt < kRereads; ++attempt) {
-    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return 0;
     ListValue joined;
+    LONG status = ERROR_SUCCESS;
     const ListValue* whole = MergedList(parked, pending, false, joined, status);
-    if (whole == nullptr) return 0;
+    if (whole == nullptr) return Failed(0, "joining the lists", status, kPendingRenamesValue);
     ListValue now;
-    status = ReadList(key.get(), kPendingRenamesValueW, MAXDWORD, now);
-    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return 0;
+    if (!ReadOptionalList(key.get(), kPendingRenamesValueW, kPendingRenamesValue, MAXDWORD, now))
+      return 0;
     if (!SameList(now, pending)) {
       pending = static_cast<ListValue&&>(now);
       continue;
     }
-    if (whole != &pending && WriteList(key.get(), kPendingRenamesValueW, *whole) != ERROR_SUCCESS)
-      return 0;
+    if (whole != &pending) {
+      status = WriteList(key.get(), kPendingRenamesValueW, *whole);
+      if (status != ERROR_SUCCESS) return Failed(0, "RegSetValueExW", status, kPendingRenamesValue);
+    }
     // The merged list holds every parked entry: a parked value left behind
     // is taken for already joined by the next call.
     (void)RegDeleteValueA(key.get(), kParkedRenamesValue);
     return 1;
   }
-  return 0;
+  return Failed(0, "reading again (it changed on every read)", ERROR_RETRY, kPendingRenamesValue);
 }
 
 }  // namespace qmis

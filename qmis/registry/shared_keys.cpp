@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "qmis/call_report.h"
 #include "qmis/handles.h"
 #include "qmis/layout.h"
 #include "qmis/named_lock.h"
@@ -66,7 +67,8 @@ int SetRefcountedKey(const char* productKey, const char* sharedKeyName, DWORD bi
   PathBuffer sharedKeyPath;
   // An empty name would make the maker's root itself a shared key, and an
   // empty product key would put the claim list under the Uninstall key.
-  if (productKey[0] == '\0' || sharedKeyName[0] == '\0') return 0;
+  if (productKey[0] == '\0' || sharedKeyName[0] == '\0')
+    return Failed(0, "argument check (an empty name)", ERROR_INVALID_PARAMETER, sharedKeyName);
   if (!FormatPath(claimListPath, kClaimListFormat, productKey) ||
       !FormatPath(sharedKeyPath, kSharedKeyFormat, sharedKeyName)) {
     return 0;
@@ -75,35 +77,46 @@ int SetRefcountedKey(const char* productKey, const char* sharedKeyName, DWORD bi
   {
     // A claim the list does not record could never be released.
     UniqueKey claimList;
-    if (CreateKey(claimListPath, claimList) != ERROR_SUCCESS) return 0;
-    if (WriteMask(claimList.get(), sharedKeyName, bits) != ERROR_SUCCESS) return 0;
+    if (const LONG status = CreateKey(claimListPath, claimList); status != ERROR_SUCCESS)
+      return Failed(0, "RegCreateKeyExA", status, claimListPath);
+    if (const LONG status = WriteMask(claimList.get(), sharedKeyName, bits);
+        status != ERROR_SUCCESS)
+      return Failed(0, "RegSetValueExA", status, claimListPath);
   }
 
   // The mask is read, ORed and written back with no other installer's
   // claim or release in between.
   const NamedLock lock(kClaimLockName);
   UniqueKey shared;
-  if (CreateKey(sharedKeyPath, shared) != ERROR_SUCCESS) return 0;
+  if (const LONG status = CreateKey(sharedKeyPath, shared); status != ERROR_SUCCESS)
+    return Failed(0, "RegCreateKeyExA", status, sharedKeyPath);
   const Mask mask = ReadMask(shared.get());
   DWORD newMask = bits;
   if (mask.status == ERROR_SUCCESS) {
-    if (mask.type != REG_DWORD) return 0;
+    if (mask.type != REG_DWORD)
+      return Failed(0, "Refcount (not a REG_DWORD)", ERROR_INVALID_DATATYPE, sharedKeyPath);
     newMask |= mask.value;
   } else if (mask.status != ERROR_FILE_NOT_FOUND && mask.status != ERROR_MORE_DATA) {
     // A mask that is there but cannot be read holds other products' claims:
     // writing over it would lose them.
-    return 0;
+    return Failed(0, "RegQueryValueExA Refcount", mask.status, sharedKeyPath);
   }
   // A mask that was not written holds no claim of this product: 0 tells the
   // caller so. The list's entry stays, and a release takes only these bits.
-  return WriteMask(shared.get(), kClaimMaskValue, newMask) == ERROR_SUCCESS ? 1 : 0;
+  if (const LONG status = WriteMask(shared.get(), kClaimMaskValue, newMask);
+      status != ERROR_SUCCESS)
+    return Failed(0, "RegSetValueExA Refcount", status, sharedKeyPath);
+  return 1;
 }
 
 LONG RemoveRefcountedKeys(const char* productKey) {
   PathBuffer claimListPath;
   PathBuffer uninstallPath;
   // An empty product key would name the Uninstall key's own claim list.
-  if (productKey[0] == '\0' || !FormatPath(claimListPath, kClaimListFormat, productKey) ||
+  if (productKey[0] == '\0')
+    return Failed(ERROR_INVALID_PARAMETER, "argument check (an empty product key)",
+                  ERROR_INVALID_PARAMETER, productKey);
+  if (!FormatPath(claimListPath, kClaimListFormat, productKey) ||
       !FormatPath(uninstallPath, kUninstallKeyFormat, productKey)) {
     return ERROR_INVALID_PARAMETER;
   }
@@ -111,15 +124,21 @@ LONG RemoveRefcountedKeys(const char* productKey) {
   LONG result = 1;
   {
     UniqueKey claimList;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, claimListPath, 0, KEY_READ, claimList.put()) !=
-        ERROR_SUCCESS) {
+    const LONG opened =
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, claimListPath, 0, KEY_READ, claimList.put());
+    if (opened == ERROR_FILE_NOT_FOUND) {
+      ReportNothingFound(claimListPath);
       return 1;
     }
+    if (opened != ERROR_SUCCESS) return Failed(1, "RegOpenKeyExA", opened, claimListPath);
     UniqueKey makerRoot;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMakerRoot, 0, KEY_ALL_ACCESS, makerRoot.put()) !=
-        ERROR_SUCCESS) {
+    const LONG root =
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMakerRoot, 0, KEY_ALL_ACCESS, makerRoot.put());
+    if (root == ERROR_FILE_NOT_FOUND) {
+      ReportNothingFound(kMakerRoot);
       return 1;
     }
+    if (root != ERROR_SUCCESS) return Failed(1, "RegOpenKeyExA", root, kMakerRoot);
     // Only keys under the maker's root are deleted during the walk, never
     // entries of the list, so the rising index visits every entry once.
     for (DWORD index = 0;; ++index) {
@@ -137,11 +156,15 @@ LONG RemoveRefcountedKeys(const char* productKey) {
   }
 
   UniqueKey product;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, uninstallPath, 0, KEY_ALL_ACCESS, product.put()) !=
-      ERROR_SUCCESS) {
+  const LONG opened =
+      RegOpenKeyExA(HKEY_LOCAL_MACHINE, uninstallPath, 0, KEY_ALL_ACCESS, product.put());
+  if (opened != ERROR_SUCCESS) {
+    ReportFailure("RegOpenKeyExA", opened, uninstallPath);
     return result;
   }
-  return DeleteKeyTree(product.get(), kClaimListName);
+  const LONG deleted = DeleteKeyTree(product.get(), kClaimListName);
+  if (deleted != ERROR_SUCCESS) ReportFailure("deleting the claim list", deleted, claimListPath);
+  return deleted;
 }
 
 }  // namespace qmis

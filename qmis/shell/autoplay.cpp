@@ -5,6 +5,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "qmis/call_report.h"
 #include "qmis/handles.h"
 #include "qmis/layout.h"
 #include "qmis/named_lock.h"
@@ -25,15 +26,22 @@ namespace {
 // product. A verb key the library deleted is never named by the default.
 
 bool OpenAudioCdShell(UniqueKey& key) {
-  return RegOpenKeyExA(HKEY_CLASSES_ROOT, kAudioCdShell, 0, KEY_ALL_ACCESS, key.put()) ==
-         ERROR_SUCCESS;
+  const LONG status = RegOpenKeyExA(HKEY_CLASSES_ROOT, kAudioCdShell, 0, KEY_ALL_ACCESS, key.put());
+  if (status == ERROR_SUCCESS) return true;
+  if (status == ERROR_FILE_NOT_FOUND) {
+    ReportNothingFound("HKCR\\AudioCD\\shell");
+    return false;
+  }
+  return Failed(false, "RegOpenKeyExA", status, "HKCR\\AudioCD\\shell");
 }
 
 // The handler name, and the same in UTF-16 for comparing with the default,
 // which is read as the system keeps it.
 bool BuildHandlerNames(const char* productKey, PathBuffer& handler, WidePath& wideHandler) {
-  return productKey[0] != '\0' && BuildHandlerName(productKey, handler) &&
-         WidenPath(handler, wideHandler);
+  if (productKey[0] == '\0')
+    return Failed(false, "argument check (an empty product key)", ERROR_INVALID_PARAMETER,
+                  productKey);
+  return BuildHandlerName(productKey, handler) && WidenPath(handler, wideHandler);
 }
 
 // Whether `name` has the form of a handler of the maker: "Quillmoor" and
@@ -86,7 +94,8 @@ enum class Saved {
 Saved ReadSaved(HKEY shell, const wchar_t* handler, TextValue& saved) {
   const LONG status = ReadSavedDefault(shell, saved);
   if (status == ERROR_FILE_NOT_FOUND) return Saved::kNothing;
-  if (status != ERROR_SUCCESS) return Saved::kUnreadable;
+  if (status != ERROR_SUCCESS)
+    return Failed(Saved::kUnreadable, "reading QmPrevious", status, "HKCR\\AudioCD\\shell");
   if (!HasHandlerForm(saved.data)) return Saved::kRestorable;
   const bool live = lstrcmpiW(saved.data, handler) != 0 && VerbExists(shell, saved.data);
   return live ? Saved::kRestorable : Saved::kGoneVerb;
@@ -101,8 +110,12 @@ bool HandBackDefault(HKEY shell, Holder holder, const wchar_t* handler) {
   TextValue saved;
   const Saved state = ReadSaved(shell, handler, saved);
   if (state == Saved::kUnreadable) return false;
+  if (state == Saved::kNothing && holder == Holder::kNobody)
+    ReportNothingFound("HKCR\\AudioCD\\shell, QmPrevious");
   if (state == Saved::kRestorable) {
-    if (WriteDefault(shell, saved) != ERROR_SUCCESS) return false;
+    const LONG written = WriteDefault(shell, saved);
+    if (written != ERROR_SUCCESS)
+      return Failed(false, "writing QmPrevious back", written, "HKCR\\AudioCD\\shell");
   } else if (holder != Holder::kNobody) {
     (void)RegDeleteValueA(shell, nullptr);  // a default that cannot go stays: still no loss
   }
@@ -125,7 +138,12 @@ void RegisterAutoInsertTag(const char* productKey) {
   TextValue current;
   const LONG read = ReadTextValue(shell.get(), nullptr, current);
   const Holder holder = WhoHolds(shell.get(), read, current, wideHandler);
-  if (holder == Holder::kNobody || holder == Holder::kThisProduct) return;
+  if (holder == Holder::kNobody) {
+    if (read == ERROR_FILE_NOT_FOUND)
+      return ReportNothingFound("HKCR\\AudioCD\\shell, its default");
+    return ReportFailure("reading the default", read, "HKCR\\AudioCD\\shell");
+  }
+  if (holder == Holder::kThisProduct) return;
   // Over another product of the maker, the saved default stays: it is the
   // one from before the first takeover, or one that cannot be read and so is
   // never written over. A gone verb is never saved.
@@ -137,10 +155,14 @@ void RegisterAutoInsertTag(const char* productKey) {
   }
   if (!keepSaved && holder != Holder::kGoneVerb) {
     // The default is taken only once the earlier one is safely saved.
-    if (SaveDefault(shell.get(), current) != ERROR_SUCCESS) return;
+    const LONG saved = SaveDefault(shell.get(), current);
+    if (saved != ERROR_SUCCESS)
+      return ReportFailure("saving QmPrevious", saved, "HKCR\\AudioCD\\shell");
   }
-  (void)RegSetValueExA(shell.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(handler),
-                       static_cast<DWORD>(std::strlen(handler)) + 1);
+  const LONG taken =
+      RegSetValueExA(shell.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(handler),
+                     static_cast<DWORD>(std::strlen(handler)) + 1);
+  if (taken != ERROR_SUCCESS) ReportFailure("RegSetValueExA", taken, "HKCR\\AudioCD\\shell");
 }
 
 void UnregisterAutoInsertTag(const char* productKey) {
@@ -157,8 +179,8 @@ void UnregisterAutoInsertTag(const char* productKey) {
     case Holder::kOtherProduct:
       break;  // the saved default stays for the product that holds the default
     case Holder::kSomeoneElse:
-      (void)RegDeleteValueA(shell.get(),
-                            kSavedDefaultValue);  // the default is not ours to hand back
+      // The default is not ours to hand back; a saved value is forgotten.
+      (void)RegDeleteValueA(shell.get(), kSavedDefaultValue);
       break;
     case Holder::kNobody:
     case Holder::kGoneVerb:
@@ -170,7 +192,11 @@ void UnregisterAutoInsertTag(const char* productKey) {
       if (!HandBackDefault(shell.get(), holder, wideHandler)) return;
       break;
   }
-  (void)DeleteKeyTree(shell.get(), handler);
+  // The verb key may never have been made: only a failure to delete one
+  // that is there is reported.
+  const LONG deleted = DeleteKeyTree(shell.get(), handler);
+  if (deleted != ERROR_SUCCESS && deleted != ERROR_FILE_NOT_FOUND)
+    ReportFailure("deleting the verb key", deleted, handler);
 }
 
 }  // namespace qmis

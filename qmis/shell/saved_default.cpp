@@ -1,5 +1,7 @@
 #include "qmis/shell/saved_default.h"
 
+#include "qmis/call_report.h"
+
 namespace qmis {
 
 LONG SaveDefault(HKEY key, const TextValue& previous) {
@@ -16,12 +18,15 @@ LONG WriteDefault(HKEY key, const TextValue& value) {
                         value.size);
 }
 
-Restore RestoreSavedDefault(HKEY key) {
+Restore RestoreSavedDefault(HKEY key, const char* keyName) {
   TextValue saved;
   const LONG status = ReadSavedDefault(key, saved);
   if (status == ERROR_FILE_NOT_FOUND) return Restore::kNothingSaved;
-  if (status != ERROR_SUCCESS) return Restore::kUnreadable;
-  if (WriteDefault(key, saved) != ERROR_SUCCESS) return Restore::kWriteFailed;
+  if (status != ERROR_SUCCESS)
+    return Failed(Restore::kUnreadable, "reading QmPrevious", status, keyName);
+  const LONG written = WriteDefault(key, saved);
+  if (written != ERROR_SUCCESS)
+    return Failed(Restore::kWriteFailed, "writing QmPrevious back", written, keyName);
   return Restore::kRestored;
 }
 

@@ -28,7 +28,8 @@ enum class Restore {
 };
 
 // Makes "QmPrevious" the default again, as REG_SZ with the bytes and byte
-// count read. "QmPrevious" itself is left to the caller.
-[[nodiscard]] Restore RestoreSavedDefault(HKEY key);
+// count read. "QmPrevious" itself is left to the caller. A failure is
+// reported for the call being made, with `keyName`.
+[[nodiscard]] Restore RestoreSavedDefault(HKEY key, const char* keyName);
 
 }  // namespace qmis

@@ -4,6 +4,7 @@
 
 #include <cwchar>
 
+#include "qmis/call_report.h"
 #include "qmis/handles.h"
 #include "qmis/layout.h"
 #include "qmis/path_buffer.h"
@@ -46,19 +47,38 @@ void UninstallProduct(const char* commandLine, const wchar_t* wideCommandLine) {
   // nothing for an empty product key, and no dependent is run without a
   // program path.
   (void)GetUninstallerPath(wideCommandLine, uninstallerPath);
-  (void)GetProductArg(commandLine, productKey);
-  // Every step runs, whatever an earlier one found; no result reaches the host.
-  UnregisterExtensions(productKey);
-  UnregisterAutoInsertTag(productKey);
-  (void)RemoveRefcountedKeys(productKey);
-  RunDependentUninstallers(uninstallerPath, productKey);
+  if (!GetProductArg(commandLine, productKey))
+    ReportFailure("reading -z<product key> from the command line", ERROR_INVALID_PARAMETER);
+  // Every step runs, whatever an earlier one found; no result reaches the
+  // host. Each writes its own line to the log, and the hook's last error is
+  // the status of the first that failed.
+  {
+    CallReport step("UninstInitialize: UnregisterExtensions", {Arg(productKey)});
+    UnregisterExtensions(productKey);
+  }
+  {
+    CallReport step("UninstInitialize: UnregisterAutoInsertTag", {Arg(productKey)});
+    UnregisterAutoInsertTag(productKey);
+  }
+  {
+    CallReport step("UninstInitialize: QMSetup_RemoveRefcountedKeys", {Arg(productKey)});
+    (void)step.ReturnStatus(RemoveRefcountedKeys(productKey), 1);
+  }
+  {
+    CallReport step("UninstInitialize: dependents", {Arg(uninstallerPath), Arg(productKey)});
+    RunDependentUninstallers(uninstallerPath, productKey);
+  }
 }
 
 void RunDependentUninstallers(const wchar_t* uninstallerPath, const char* productKey) {
   PathBuffer listPath;
-  if (productKey[0] == '\0' || !FormatPath(listPath, kDependentsFormat, productKey)) return;
+  if (productKey[0] == '\0')
+    return ReportFailure("argument check (an empty product key)", ERROR_INVALID_PARAMETER);
+  if (!FormatPath(listPath, kDependentsFormat, productKey)) return;
   UniqueKey list;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, listPath, 0, KEY_READ, list.put()) != ERROR_SUCCESS) return;
+  const LONG opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, listPath, 0, KEY_READ, list.put());
+  if (opened == ERROR_FILE_NOT_FOUND) return ReportNothingFound(listPath);
+  if (opened != ERROR_SUCCESS) return ReportFailure("RegOpenKeyExA", opened, listPath);
   // With no program to run, the entries are still walked and none is run.
   const wchar_t* commandFormat = DependentCommandFormat(uninstallerPath);
   for (DWORD index = 0;; ++index) {
@@ -72,15 +92,23 @@ void RunDependentUninstallers(const wchar_t* uninstallerPath, const char* produc
                                       reinterpret_cast<BYTE*>(file), &fileSize);
     // A dependent's own uninstall may delete the list: the walk then ends.
     if (!ValueWalkGoesOn(list.get(), status, index)) break;
-    if (status != ERROR_SUCCESS || type != REG_SZ || commandFormat == nullptr) continue;
+    if (status != ERROR_SUCCESS || type != REG_SZ) continue;
     TerminateText(file, fileSize);  // data stored without its zero stays inside the buffer
     if (!IsFilePresent(file)) continue;
+    if (commandFormat == nullptr) {
+      ReportFailure("no uninstaller path (\" -f\") on the command line", ERROR_INVALID_PARAMETER,
+                    file);
+      continue;
+    }
     WidePath command;
     if (!FormatWidePath(command, commandFormat, uninstallerPath, file)) continue;
     wchar_t errorText[kErrorTextSize];
     errorText[0] = L'\0';
-    // Each run is waited for; its exit code and text are not looked at.
-    (void)SilentRunExternalWait(command, errorText);
+    // Each run is waited for and has its line in the log; its exit code and
+    // text are not looked at.
+    CallReport run("UninstInitialize: dependent", {Arg(command)});
+    const DWORD code = SilentRunExternalWait(command, errorText);
+    (void)run.Return(code, !run.failed());
   }
 }
 

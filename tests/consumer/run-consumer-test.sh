@@ -32,13 +32,13 @@ size=$(stat -c %s "$dll")
 for flag in DYNAMIC_BASE NX_COMPAT NO_SEH; do
   grep -qw "$flag" <<<"$headers" || fail "QMIS.dll lacks $flag"
 done
-i686-w64-mingw32-objdump -h "$dll" | grep -qw .rsrc || fail "QMIS.dll has no resource section"
+grep -qw .rsrc <<<"$(i686-w64-mingw32-objdump -h "$dll")" || fail "QMIS.dll has no resource section"
 names() { i686-w64-mingw32-objdump -p "$1" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk '{print $NF}' | sort; }
 imports() { i686-w64-mingw32-objdump -p "$1" | awk '/DLL Name:/ {print tolower($3)}' | sort; }
 [ "$(names "$dll")" = "$(names "$build/bin/QMIS.dll")" ] || fail "exports differ from the build's"
 [ "$(names "$dll" | grep -c .)" -eq 29 ] || fail "export table does not hold the 28 names"
 [ "$(imports "$dll")" = "$(printf 'advapi32.dll\nkernel32.dll\nmsvcrt.dll\nuser32.dll')" ] || fail "imports: $(imports "$dll" | tr '\n' ' ')"
-gdb -batch -ex "file $dll" -ex "info line qmis::GetCopyFileSize" 2>&1 | grep -q "directory_size.cpp" ||
+grep -q "directory_size.cpp" <<<"$(gdb -batch -ex "file $dll" -ex "info line qmis::GetCopyFileSize" 2>&1)" ||
   fail "gdb finds no debug information through the debug link"
 cp "$dll" "$out/run/"
 
@@ -62,15 +62,17 @@ msvc=(--target=i686-pc-windows-msvc -fms-extensions -fms-compatibility -Wall -We
 clang "${msvc[@]}" -x c "$source_dir/tests/consumer/consumer.c" -o "$out/msvc_c.obj"
 clang "${msvc[@]}" -x c++ -std=c++20 "$source_dir/tests/consumer/consumer.cpp" -o "$out/msvc_cpp.obj"
 for variant in c cpp; do
+  # Read whole first: grep -q ends at its match, and under pipefail the
+  # reader it cut off would count as a failure.
+  symbols=$(llvm-nm "$out/msvc_$variant.obj")
   for symbol in _QMSetup_GetVersionNum@4 _QMSetup_GetCopyFileSizeW@4; do
-    llvm-nm "$out/msvc_$variant.obj" | grep -q " U $symbol" ||
-      fail "the Microsoft-ABI object does not name $symbol"
+    grep -q " U $symbol" <<<"$symbols" || fail "the Microsoft-ABI object does not name $symbol"
   done
   lld-link /nologo /safeseh:no /nodefaultlib /entry:ConsumerStart /subsystem:console \
     /out:"$out/run/msvc_$variant.exe" "$out/msvc_$variant.obj" "$release/lib/QMIS.lib" \
     /usr/i686-w64-mingw32/lib/libkernel32.a /usr/i686-w64-mingw32/lib/libadvapi32.a
 done
-llvm-nm "$out/msvc_cpp.obj" | grep -q " U ?RegisterAutoInsertTag@@YGXPAD@Z" ||
+grep -q " U ?RegisterAutoInsertTag@@YGXPAD@Z" <<<"$(llvm-nm "$out/msvc_cpp.obj")" ||
   fail "Microsoft's C++ decoration of RegisterAutoInsertTag is not its export name"
 
 for program in gcc_c gcc_cpp clang_gnu_c clang_gnu_cpp msvc_c msvc_cpp; do

@@ -16,7 +16,9 @@ check() {  # check DESCRIPTION COMMAND...
   fi
 }
 query() { wine reg query "$1" "${view[@]}" "${@:2}" 2>/dev/null | tr -d '\r'; }
-has() { query "${@:2}" | grep -q -- "$1"; }
+# Read whole first: grep -q ends at its match, and under pipefail the
+# reader it cut off would count as a failure.
+has() { grep -q -- "$1" <<<"$(query "${@:2}")"; }
 missing() { ! wine reg query "$1" "${view[@]}" "${@:2}" >/dev/null 2>&1; }
 renames() {
   query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations |

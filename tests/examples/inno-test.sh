@@ -37,7 +37,8 @@ done < <(sed -n '/^```pascal/,/^```/p' "$source_dir"/docs/reference/*.md | grep 
 check "the reference pages hold Inno Setup declarations ($docs_lines lines)" test "$docs_lines" -gt 0
 start=$(date +%s%N)
 wine "$iscc_dir/ISCC.exe" /Q "/I$(winpath "$release/inno")" "/DQMIS_DLL=$(winpath "$release/bin/QMIS.dll")" \
-  "/O$(winpath "$work")" /Fqmis-sample-setup "$(winpath "$source_dir/examples/inno/qmis-sample.iss")" \
+  /DFailOnPurpose "/O$(winpath "$work")" /Fqmis-sample-setup \
+  "$(winpath "$source_dir/examples/inno/qmis-sample.iss")" \
   || { echo "ISCC failed on examples/inno/qmis-sample.iss"; exit 1; }
 compiled=$(date +%s%N)
 # A second product of the maker from the same script, taking the same
@@ -60,9 +61,14 @@ wine reg add 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' "${view[@]}
   /v PendingFileRenameOperations /t REG_MULTI_SZ /d '\??\C:\qmis-inno-missing\0\0' /f >/dev/null
 before=$(renames)
 
-wine "$work/qmis-sample-setup.exe" /VERYSILENT /SUPPRESSMSGBOXES /NORESTART '/LOG=C:\qmis-setup.log' \
-  "/DIR=$app"
+QMIS_LOG='C:\qmis-inno.log' wine "$work/qmis-sample-setup.exe" /VERYSILENT /SUPPRESSMSGBOXES \
+  /NORESTART '/LOG=C:\qmis-setup.log' "/DIR=$app"
 check "setup exits 0" test $? -eq 0
+check "the setup's log says why the failing call failed" \
+  grep -q 'QMIS: QmUninstall_KeyClean failed; last error 87: ' "$WINEPREFIX/drive_c/qmis-setup.log"
+check "the library's log holds the failing call's line" \
+  grep -q 'QmUninstall_KeyClean(HKCU, null) = 87; argument check: error 87' "$WINEPREFIX/drive_c/qmis-inno.log"
+cp "$WINEPREFIX/drive_c/qmis-inno.log" "$work/qmis-inno.log" 2>/dev/null
 check "data folder renamed in the product's folder" test -f "$unix_app/data/data.bin"
 check "no working name left" test ! -e "$unix_app/data.new"
 installed=$(date +%s%N)

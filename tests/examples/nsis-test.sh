@@ -106,8 +106,10 @@ uninstall_a
 rm -rf "$unix_dir" "$WINEPREFIX/drive_c/QmisSampleB"
 handed_back "second, then first"
 
-# Every macro of QMIS.nsh, each once.
+# Every macro of QMIS.nsh, each once, with the library's log on.
+export QMIS_LOG='C:\qmis-nsh-test.log'
 wine "$build/examples/qmis-nsh-test.exe"
+unset QMIS_LOG
 check "macro test exits 0" test $? -eq 0
 out='HKLM\SOFTWARE\QmisNshTest'
 recorded() { query "$out" /v "$1" | awk -v n="$1" '$1 == n { $1 = ""; $2 = ""; sub(/^ +/, ""); print }'; }
@@ -131,6 +133,14 @@ expect Hooks "0 0"
 expect Registers "kept kept kept"
 expect Loaded "0 0"
 expect Missing "[] error flag error flag"
+failure=$(recorded Failure)
+check "a failing call says why in the details: '$failure'" \
+  grep -q '^87 QMIS: QmUninstall_KeyClean gave 87; last error 87: .' <<<"$failure"
+log="$WINEPREFIX/drive_c/qmis-nsh-test.log"
+check "the log holds the failing call's line" \
+  grep -q 'QmUninstall_KeyClean(HKCU, "") = 87; argument check: error 87 (' "$log"
+check "the log holds a line for each call" test "$(grep -c ' pid ' "$log")" -gt 20
+cp "$log" "$build/examples/qmis-nsh-test.log" 2>/dev/null
 wine reg delete "$out" /f >/dev/null 2>&1
 
 wine reg delete 'HKCR\.qmsample' /f >/dev/null 2>&1

@@ -3,6 +3,8 @@
 ;
 ;   makensis "-X!addincludedir <folder of QMIS.nsh>" -DQMIS_DLL=<QMIS.dll> -DOUT_FILE=<exe> qmis-nsh-test.nsi
 Unicode true
+; The macros' lines about failed calls go where this test can read them back.
+!define QMIS_DetailPrint "WriteRegStr HKLM SOFTWARE\QmisNshTest LastDetail"
 !include "QMIS.nsh"
 
 Name "QMIS.nsh test"
@@ -91,6 +93,11 @@ Section
     StrCpy $R3 "not swept"
   !insertmacro Record Hive "$R0 $R1 $R2 $R3"
   DeleteRegKey HKCU "Software\QmisNshTest"
+
+  ; A call made to fail on purpose: the macro says why in the details.
+  ${QMIS_KeyClean} ${QMIS_HKCU} "" $R0
+  ReadRegStr $R1 HKLM "${OUT}" LastDetail
+  !insertmacro Record Failure "$R0 $R1"
 
   ${QMIS_BackupPendingFileRename} $R0
   ${QMIS_RestorePendingFileRename} $R1

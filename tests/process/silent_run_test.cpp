@@ -77,7 +77,7 @@ TEST_F(SilentRun, EachEndingGivesItsResultAndText) {
   hook().ClearLog();
   EXPECT_EQ(api().SilentRunExternalWait(nullptr, text), kFailed);
   EXPECT_EQ(api().SilentRunExternalWait(command.data(), nullptr), kFailed);
-  EXPECT_EQ(hook().Log().size(), 0u);  // refused before any system call
+  EXPECT_EQ(hook().WorkLog().size(), 0u);  // refused before any system call
 }
 
 TEST_F(SilentRun, StartsQuietlyAndBlocksOnTheProcess) {

@@ -60,7 +60,7 @@ TEST_F(KeySweep, MissingKeyOrEmptyPathIsRefused) {
   hook().ClearLog();
   EXPECT_EQ(api().KeyClean(HKEY_CURRENT_USER, nullptr), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(Clean(""), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(hook().Log().size(), 0u);
+  EXPECT_EQ(hook().WorkLog().size(), 0u);
 }
 
 TEST_F(KeySweep, BranchHoldingAKeyWithoutFullAccessStaysWhole) {

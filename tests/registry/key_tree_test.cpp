@@ -90,7 +90,7 @@ TEST_F(DeleteKeyTree, EmptyOrNullPathDeletesNothing) {
   EXPECT_EQ(internals().DeleteKeyTree(parent.get(), nullptr), ERROR_INVALID_PARAMETER);
   parent.reset();
   EXPECT_THAT(ReadTree(HKEY_CURRENT_USER, key_), ElementsAre("A", "B"));
-  EXPECT_EQ(hook().Log().size(), 0u);
+  EXPECT_EQ(hook().WorkLog().size(), 0u);
 }
 
 TEST_F(DeleteKeyTree, NameBlockThatCannotBeHadEndsBeforeAnyEnumeration) {

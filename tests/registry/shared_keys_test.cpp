@@ -2,13 +2,18 @@
 #include <gmock/gmock.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <map>
 #include <optional>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "call_child.h"
 #include "library_test.h"
+#include "temp_dir.h"
 
 namespace qmis_test {
 namespace {
@@ -393,9 +398,12 @@ TEST_F(SideBySide, SetupsAtOnceLoseNoRenameAndNoDefault) {
         CreateKey(HKEY_CLASSES_ROOT, std::string("AudioCD\\shell\\") + verb);
       SetValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "", Sz("play"));
       auto calls = row.atOnce;
+      auto ofTheRound = [&](std::string text) {
+        for (size_t at; (at = text.find('@')) != std::string::npos;) text.replace(at, 1, tag);
+        return text;
+      };
       for (auto& call : calls)
-        for (std::string& argument : call)
-          std::replace(argument.begin(), argument.end(), '@', tag[0]);
+        for (std::string& argument : call) argument = ofTheRound(argument);
       for (const DWORD result : RunCallsAtOnce(sandbox_.Unique("start"), calls))
         EXPECT_NE(result, static_cast<DWORD>(kBadArguments)) << row.what;
       const auto pending = ReadValue(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames);
@@ -409,10 +417,9 @@ TEST_F(SideBySide, SetupsAtOnceLoseNoRenameAndNoDefault) {
       };
       bool whole = !ReadValue(HKEY_LOCAL_MACHINE, kSessionManager, kParkedRenames);
       for (int i = 0; i < 20; ++i) whole = whole && count(initial + "-" + std::to_string(i)) == 1;
-      for (auto [prefix, entries] : row.scheduled) {
-        std::replace(prefix.begin(), prefix.end(), '@', tag[0]);
+      for (const auto& [prefix, entries] : row.scheduled) {
         for (int i = 0; i < entries; ++i)
-          whole = whole && count(prefix + "-" + std::to_string(i)) == 1;
+          whole = whole && count(ofTheRound(prefix) + "-" + std::to_string(i)) == 1;
       }
       whole = whole && ReadValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "") == Sz("play") &&
               !ReadValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "QmPrevious");
@@ -422,6 +429,34 @@ TEST_F(SideBySide, SetupsAtOnceLoseNoRenameAndNoDefault) {
                        << " rounds";
   }
   DeleteTree(HKEY_CLASSES_ROOT, "AudioCD");
+}
+
+// Two processes writing one log at once: every line is whole, in UTF-8 and
+// ends with CR LF, and every call has its line.
+TEST_F(SideBySide, TwoProcessesLogToOneFileLineByLine) {
+  TempDir dir;
+  const std::string log = dir / "qmis.log";
+  SetEnvironmentVariableA("QMIS_LOG", log.c_str());  // the children inherit it
+  const std::vector<DWORD> results =
+      RunCallsAtOnce(sandbox_.Unique("start"), {{"queries", "200"}, {"queries", "200"}});
+  SetEnvironmentVariableA("QMIS_LOG", nullptr);
+  EXPECT_EQ(results, (std::vector<DWORD>{0, 0}));
+  std::ifstream in(log, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::map<std::string, int> linesPerProcess;
+  size_t lines = 0;
+  for (size_t at = 0; at < text.size(); ++lines) {
+    const size_t end = text.find("\r\n", at);
+    ASSERT_NE(end, std::string::npos) << "a line without its end";
+    const std::string line = text.substr(at, end - at);
+    at = end + 2;
+    EXPECT_TRUE(std::regex_match(
+        line, std::regex("[0-9-]+ [0-9:.]+ pid [0-9]+ QMSetup_GetInternalBuildNum\\(\\) = 60")))
+        << line;
+    ++linesPerProcess[line.substr(line.find("pid"), line.find(" Q") - line.find("pid"))];
+  }
+  EXPECT_EQ(lines, 400u);
+  for (const auto& [process, count] : linesPerProcess) EXPECT_EQ(count, 200) << process;
 }
 
 TEST_F(SharedKeys, OverlongOrEmptyNamesAreRefusedAndChangeNothing) {
@@ -439,7 +474,7 @@ TEST_F(SharedKeys, OverlongOrEmptyNamesAreRefusedAndChangeNothing) {
   hook().ClearLog();
   EXPECT_EQ(Claim("", "K", 1), 0);
   EXPECT_EQ(Release(""), ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(hook().Log().size(), 0u);
+  EXPECT_EQ(hook().WorkLog().size(), 0u);
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstall + "\\RefcountList"));
   EXPECT_EQ(api().RemoveRefcountedKeys(nullptr), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(Release(std::string(195, 'p')), ERROR_INVALID_PARAMETER);

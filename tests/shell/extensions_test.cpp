@@ -123,7 +123,7 @@ TEST_F(Extensions, EmptyAndOverlongEntriesTouchNothingAndTheWalkGoesOn) {
   api().UnregisterSpecificExtension(nullptr, empty.data());
   std::string longExt = "." + std::string(250, 'e');
   api().UnregisterSpecificExtension(prefix.data(), longExt.data());
-  EXPECT_EQ(hook().Log().size(), 0u);
+  EXPECT_EQ(hook().WorkLog().size(), 0u);
 }
 
 TEST_F(Extensions, MissingListDoesNothing) {

@@ -71,6 +71,10 @@ uint32_t Call(const qmis_test::Exports& api, const std::string& call, char** a, 
   if (call == "hand-back-extensions") return api.UnregisterExtensions(a[0]), 0;
   if (call == "sweep") return api.KeyClean(Root(a[0]), a[1]);
   if (call == "schedule") return Schedule(a[0], std::atoi(a[1])), 0;
+  if (call == "queries") {
+    for (int i = std::atoi(a[0]); i > 0; --i) api.GetInternalBuildNum();
+    return 0;
+  }
   if (call == "setup") {
     // A setup's stretch of work: the list parked, its own renames scheduled,
     // the list merged back. The result holds both calls' results.

@@ -91,10 +91,14 @@ struct Thunk<Id, R(WINAPI*)(A...)> {
     uint32_t result = 0;
     if (hook == nullptr || !hook->ApplyRule(Id, args, result)) {
       Real real = reinterpret_cast<Real>(hook ? hook->RealAddress(kNames[Id]) : nullptr);
-      result = ToWord(real(a...));
+      if constexpr (std::is_void_v<R>) {
+        real(a...);
+      } else {
+        result = ToWord(real(a...));
+      }
     }
     if (hook != nullptr) hook->Record(Id, args, std::move(record), result);
-    return FromWord<R>(result);
+    if constexpr (!std::is_void_v<R>) return FromWord<R>(result);
   }
 };
 
@@ -218,6 +222,14 @@ std::vector<Call> ImportHook::Calls(const std::string& function) const {
 std::vector<Call> ImportHook::Log() const {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   return log_;
+}
+
+std::vector<Call> ImportHook::WorkLog() const {
+  std::vector<Call> calls = Log();
+  std::erase_if(calls, [](const Call& call) {
+    return call.function == "GetEnvironmentVariableW" || call.function == "SetLastError";
+  });
+  return calls;
 }
 
 void ImportHook::ClearLog() {

@@ -32,7 +32,9 @@ namespace qmis_test {
   X(lstrcmpA) X(lstrcmpiA) X(LoadCursorA) X(SetCursor) X(RegQueryValueExW) X(RegSetValueExW)   \
   X(RegEnumValueW) X(RegCreateKeyExW) X(RegSaveKeyW) X(RegRestoreKeyW) X(CreateProcessW)     \
   X(FormatMessageW) X(GetCommandLineW) X(CreateFileW) X(MoveFileW) X(GetFileAttributesW)     \
-  X(lstrcmpW) X(lstrcmpiW) X(WideCharToMultiByte) X(RegOpenKeyExW)
+  X(lstrcmpW) X(lstrcmpiW) X(WideCharToMultiByte) X(RegOpenKeyExW) X(GetEnvironmentVariableW) \
+  X(GetLocalTime) X(GetCurrentProcessId) X(OutputDebugStringW) X(WriteFile) X(SetLastError)    \
+  X(LockFileEx) X(UnlockFileEx)
 // clang-format on
 
 struct Call {
@@ -68,6 +70,9 @@ class ImportHook {
   int Count(const std::string& function) const;
   std::vector<Call> Calls(const std::string& function) const;
   std::vector<Call> Log() const;
+  // The calls that did the work: the log without those every export makes
+  // to report on itself (looking for QMIS_LOG, setting the last error).
+  std::vector<Call> WorkLog() const;
   void ClearLog();
 
   // The nth call from now (1 is the next one), or every call when nth is 0,

@@ -10,6 +10,10 @@
 // (silent) is accepted as it always is silent. The product key after -z runs
 // to the end of the line; QMIS.dll reads it from there itself.
 //
+// With QMIS_LOG naming a file, the host adds its own lines to the library's
+// log there: its command line and its end. The dependents it runs through
+// QMIS.dll inherit QMIS_LOG, and so log to the same file.
+//
 // Exit status: 0, or the code of the script's `exit` step; 2 bad usage (no
 // arguments, one it does not know, or no -f"<script>": it prints its usage
 // line to stderr and uninstalls nothing); 3 QMIS.dll not found.
@@ -48,6 +52,21 @@ void AppendLog(const std::string& log, const std::string& line) {
   }
 }
 
+// A line of the host's own in the file QMIS_LOG names, in the library's
+// form: time, process, what happened.
+void LogToQmisLog(const std::string& text) {
+  wchar_t target[MAX_PATH];
+  const DWORD length = GetEnvironmentVariableW(L"QMIS_LOG", target, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH || lstrcmpiW(target, L"debug") == 0) return;
+  SYSTEMTIME time;
+  GetLocalTime(&time);
+  char stamp[64];
+  std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u.%03u pid %lu ", time.wYear,
+                time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond, time.wMilliseconds,
+                GetCurrentProcessId());
+  AppendLog(Utf8FromWide(target), stamp + text + "\r\n");
+}
+
 ULONGLONG Now() {
   FILETIME time;
   GetSystemTimeAsFileTime(&time);
@@ -80,5 +99,6 @@ int main() {
     std::snprintf(line, sizeof line, "%llu %llu ", started, Now());
     AppendLog(step.argument, line + Utf8FromWide(commandLine) + "\n");
   }
+  LogToQmisLog("qmis-uninstall-host ends with exit code " + std::to_string(script.exitCode));
   return static_cast<int>(script.exitCode);
 }
