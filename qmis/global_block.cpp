@@ -20,7 +20,7 @@ GlobalBlock GlobalBlock::Allocate(SIZE_T size) {
   if (handle == nullptr) return GlobalBlock();
   char* data = static_cast<char*>(GlobalLock(handle));
   if (data == nullptr) {
-    GlobalFree(handle);
+    (void)GlobalFree(handle);  // nothing is done with a block that could not be locked
     return GlobalBlock();
   }
   return GlobalBlock(handle, data);
@@ -30,8 +30,9 @@ GlobalBlock GlobalBlock::Allocate(SIZE_T size) {
 // neither.
 void GlobalBlock::reset() {
   if (handle_ == nullptr) return;
-  GlobalUnlock(handle_);
-  GlobalFree(handle_);
+  // A release that fails leaves nothing the caller could do about it.
+  (void)GlobalUnlock(handle_);
+  (void)GlobalFree(handle_);
   handle_ = nullptr;
   data_ = nullptr;
 }

@@ -106,7 +106,11 @@ using UniqueLocal = Unique<LocalTraits>;
 using UniqueModule = Unique<ModuleTraits>;
 
 // A movable block from the global heap, held locked while it is owned, then
-// unlocked and freed through its handle.
+// unlocked and freed through its handle. The library takes its working
+// blocks (a name buffer of the tree deletion, a path of the directory walk,
+// a rename list) from the global heap as installers' own helpers do, and
+// keeps its 260-byte buffers off a caller's stack where a recursion could
+// pile them up.
 class GlobalBlock {
  public:
   GlobalBlock() = default;

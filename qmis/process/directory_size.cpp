@@ -103,7 +103,8 @@ DWORD EnsureTrailingBackslash(char* path, DWORD capacity) {
 DWORD GetCopyFileSize(const wchar_t* directory) {
   WidePath base;
   WidePath pattern;
-  if (!CopyWidePath(base, directory) || !CopyWidePath(pattern, directory)) return 0;
+  if (!CopyWidePath(base, directory)) return 0;
+  std::wmemcpy(pattern, base, std::wcslen(base) + 1);
   if (!AppendWideName(pattern, kAllEntriesWide))
     return Failed(0, "path length", ERROR_FILENAME_EXCED_RANGE, directory);
   return SumEntries(base, pattern);

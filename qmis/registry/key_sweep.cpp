@@ -15,8 +15,10 @@ bool HoldsValue(HKEY key) {
          ERROR_NO_MORE_ITEMS;
 }
 
-}  // namespace
-
+// The walk below `key`, depth first; at depth 0 the direct subkeys are the
+// candidates. `valueHolders` counts, per direct subkey, the keys of its
+// branch that hold a value or cannot be opened. It belongs to the call, so
+// sweeps on two threads do not disturb each other.
 void SweepEmptyKeys(HKEY key, DWORD depth, DWORD& valueHolders) {
   // The index goes on after a deletion, so the subkey that moved into the
   // deleted one's place waits for the next call.
@@ -37,6 +39,8 @@ void SweepEmptyKeys(HKEY key, DWORD depth, DWORD& valueHolders) {
     if (depth == 0 && valueHolders == 0) (void)DeleteKeyTree(key, name);
   }
 }
+
+}  // namespace
 
 LONG KeyClean(HKEY root, const char* path) {
   // An empty path opens the root itself: its empty top-level keys would go.

@@ -11,10 +11,4 @@ namespace qmis {
 // closing it.
 [[nodiscard]] LONG KeyClean(HKEY root, const char* path);
 
-// The walk below `key`, depth first; at depth 0 the direct subkeys are the
-// candidates. `valueHolders` counts, per direct subkey, the keys of its
-// branch that hold a value or cannot be opened. It belongs to the call, so
-// sweeps on two threads do not disturb each other.
-void SweepEmptyKeys(HKEY key, DWORD depth, DWORD& valueHolders);
-
 }  // namespace qmis

@@ -6,6 +6,9 @@
 namespace qmis {
 namespace {
 
+// An open for existence only: RegOpenKeyA asks no rights beyond what the
+// key's owner grants anyone, so a key that a stricter open would be refused
+// still counts as there.
 bool KeyStillOpens(HKEY parent, const char* path) {
   UniqueKey key;
   return RegOpenKeyA(parent, path, key.put()) == ERROR_SUCCESS;
@@ -32,7 +35,10 @@ LONG DeleteSubkeysOnce(HKEY parent, const char* path, DWORD count, bool& removed
     if (DeleteKeyTree(key.get(), name.data()) == ERROR_SUCCESS) removedAny = true;
   }
   name.reset();
-  RegFlushKey(key.get());
+  // The deletions are written out before the next pass counts the subkeys
+  // again. A flush that fails only leaves that to the system; the count
+  // still sees the deletions.
+  (void)RegFlushKey(key.get());
   return ERROR_SUCCESS;
 }
 
@@ -42,8 +48,10 @@ DWORD QuerySubkeyCount(HKEY parent, const char* path) {
   DWORD count = kUnknownSubkeyCount;
   UniqueKey key;
   if (RegOpenKeyExA(parent, path, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return count;
-  RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr,
-                   nullptr, nullptr, nullptr);
+  // A query that fails leaves the count as unknown: the caller then walks
+  // the subkeys until the enumeration ends.
+  (void)RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr,
+                         nullptr, nullptr, nullptr, nullptr);
   return count;
 }
 
@@ -57,7 +65,10 @@ LONG DeleteKeyTree(HKEY parent, const char* path) {
       if (status != ERROR_SUCCESS) return status;
     }
     const LONG result = RegDeleteKeyA(parent, path);
-    RegFlushKey(parent);
+    // Flushed after every deletion, so that a setup killed later leaves no
+    // deleted key to reappear from the hive; its outcome changes nothing
+    // that follows.
+    (void)RegFlushKey(parent);
     if (!KeyStillOpens(parent, path)) return result;
     // Nothing changed in this pass, so another would only repeat it.
     if (result != ERROR_SUCCESS && !removedAny) return result;

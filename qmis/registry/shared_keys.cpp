@@ -1,5 +1,6 @@
 #include "qmis/registry/shared_keys.h"
 
+#include <cstring>
 #include <optional>
 
 #include "qmis/call_report.h"
@@ -116,8 +117,10 @@ LONG RemoveRefcountedKeys(const char* productKey) {
   if (productKey[0] == '\0')
     return Failed(ERROR_INVALID_PARAMETER, "argument check (an empty product key)",
                   ERROR_INVALID_PARAMETER, productKey);
-  if (!FormatPath(claimListPath, kClaimListFormat, productKey) ||
-      !FormatPath(uninstallPath, kUninstallKeyFormat, productKey)) {
+  // The product's key first: the claim list's path is the longer, and a key
+  // too long for it alone is refused as well.
+  if (!FormatPath(uninstallPath, kUninstallKeyFormat, productKey) ||
+      !FormatPath(claimListPath, kClaimListFormat, productKey)) {
     return ERROR_INVALID_PARAMETER;
   }
 
@@ -141,18 +144,15 @@ LONG RemoveRefcountedKeys(const char* productKey) {
     if (root != ERROR_SUCCESS) return Failed(1, "RegOpenKeyExA", root, kMakerRoot);
     // Only keys under the maker's root are deleted during the walk, never
     // entries of the list, so the rising index visits every entry once.
-    for (DWORD index = 0;; ++index) {
-      PathBuffer name;
-      DWORD nameSize = kPathBufferSize;
-      DWORD type = REG_NONE;
-      DWORD bits = 0;
-      DWORD bitsSize = sizeof bits;
-      const LONG status = RegEnumValueA(claimList.get(), index, name, &nameSize, nullptr, &type,
-                                        reinterpret_cast<BYTE*>(&bits), &bitsSize);
-      if (!ValueWalkGoesOn(claimList.get(), status, index)) break;
-      if (status != ERROR_SUCCESS || type != REG_DWORD || name[0] == '\0') continue;
-      if (const auto deleted = ReleaseClaim(makerRoot.get(), name, bits)) result = *deleted;
-    }
+    ForEachValue<char>(claimList.get(), sizeof(DWORD),
+                       [&](LONG status, const char* name, DWORD type, const BYTE* data, DWORD) {
+                         if (status != ERROR_SUCCESS || type != REG_DWORD || name[0] == '\0')
+                           return;
+                         DWORD bits = 0;
+                         std::memcpy(&bits, data, sizeof bits);
+                         if (const auto deleted = ReleaseClaim(makerRoot.get(), name, bits))
+                           result = *deleted;
+                       });
   }
 
   UniqueKey product;

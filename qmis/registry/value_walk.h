@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "qmis/path_buffer.h"
+
 namespace qmis {
 
 // Whether a value walk goes on past `index`, given the enumeration status
@@ -11,6 +13,35 @@ namespace qmis {
 // entry beyond `index`: such a key fails at every further index, and a walk
 // that waited for ERROR_NO_MORE_ITEMS would never end.
 [[nodiscard]] bool ValueWalkGoesOn(HKEY key, LONG status, DWORD index);
+
+inline LONG EnumValue(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* type, BYTE* data,
+                      DWORD* dataSize) {
+  return RegEnumValueA(key, index, name, nameSize, nullptr, type, data, dataSize);
+}
+inline LONG EnumValue(HKEY key, DWORD index, wchar_t* name, DWORD* nameSize, DWORD* type,
+                      BYTE* data, DWORD* dataSize) {
+  return RegEnumValueW(key, index, name, nameSize, nullptr, type, data, dataSize);
+}
+
+// One walk over a key's values by rising index, for every list the library
+// reads: names of 260 characters (ANSI or UTF-16 by `Char`), data of at most
+// `dataCapacity` bytes, in a buffer with room for one UTF-16 zero more.
+// `visit(status, name, type, data, size)` sees every index the walk does not
+// end at: an entry that could not be read comes with its status, and the
+// walk goes on past it.
+template <typename Char, typename Visit>
+void ForEachValue(HKEY key, DWORD dataCapacity, Visit visit) {
+  for (DWORD index = 0;; ++index) {
+    Char name[kPathBufferSize];
+    DWORD nameSize = kPathBufferSize;
+    alignas(wchar_t) BYTE data[(kPathBufferSize + 1) * sizeof(wchar_t)];
+    DWORD dataSize = dataCapacity;
+    DWORD type = REG_NONE;
+    const LONG status = EnumValue(key, index, name, &nameSize, &type, data, &dataSize);
+    if (!ValueWalkGoesOn(key, status, index)) return;
+    visit(status, name, type, data, dataSize);
+  }
+}
 
 // A REG_SZ-style value read in UTF-16, as the system keeps it, with the
 // limit of 260 characters; always zero-terminated within the buffer, even

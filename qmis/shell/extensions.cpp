@@ -96,18 +96,12 @@ void UnregisterExtensions(const char* productKey) {
   if (opened == ERROR_FILE_NOT_FOUND) return ReportNothingFound(listPath);
   if (opened != ERROR_SUCCESS) return ReportFailure("RegOpenKeyExA", opened, listPath);
   // The list lies under HKLM\SOFTWARE\Microsoft and the work changes only
-  // HKEY_CLASSES_ROOT, so the rising index needs no correction.
-  for (DWORD index = 0;; ++index) {
-    PathBuffer extension;
-    DWORD extensionSize = kPathBufferSize;
-    BYTE data[kPathBufferSize];
-    DWORD dataSize = sizeof data;
-    DWORD type = REG_NONE;
-    const LONG status = RegEnumValueA(list.get(), index, extension, &extensionSize, nullptr, &type,
-                                      data, &dataSize);
-    if (!ValueWalkGoesOn(list.get(), status, index)) break;
-    if (status == ERROR_SUCCESS) UnregisterSpecificExtension(handler, extension);
-  }
+  // HKEY_CLASSES_ROOT, so the rising index needs no correction. Only the
+  // names count; data of up to 260 bytes is read with them.
+  ForEachValue<char>(list.get(), kPathBufferSize,
+                     [&](LONG status, const char* extension, DWORD, const BYTE*, DWORD) {
+                       if (status == ERROR_SUCCESS) UnregisterSpecificExtension(handler, extension);
+                     });
 }
 
 }  // namespace qmis

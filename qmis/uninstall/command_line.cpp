@@ -50,8 +50,11 @@ int NotFound(Char (&out)[kPathBufferSize]) {
 }  // namespace
 
 int EndsWithChar(const char* text, DWORD ch) {
+  // With no limit the walk always finds the zero: only an empty text has
+  // no last character.
   TextEnd end;
-  if (!FindTextEnd(text, MAXDWORD, end) || end.last == nullptr) return 0;
+  (void)FindTextEnd(text, MAXDWORD, end);
+  if (end.last == nullptr) return 0;
   if (IsDBCSLeadByte(static_cast<BYTE>(*end.last))) return 0;
   return static_cast<BYTE>(*end.last) == static_cast<BYTE>(ch) ? 1 : 0;
 }

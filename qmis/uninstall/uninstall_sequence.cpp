@@ -81,35 +81,31 @@ void RunDependentUninstallers(const wchar_t* uninstallerPath, const char* produc
   if (opened != ERROR_SUCCESS) return ReportFailure("RegOpenKeyExA", opened, listPath);
   // With no program to run, the entries are still walked and none is run.
   const wchar_t* commandFormat = DependentCommandFormat(uninstallerPath);
-  for (DWORD index = 0;; ++index) {
-    // Names and paths of 260 characters, each counted as one.
-    WidePath name;
-    DWORD nameSize = kPathBufferSize;
-    wchar_t file[kPathBufferSize + 1];
-    DWORD fileSize = kPathBufferSize * sizeof(wchar_t);
-    DWORD type = REG_NONE;
-    const LONG status = RegEnumValueW(list.get(), index, name, &nameSize, nullptr, &type,
-                                      reinterpret_cast<BYTE*>(file), &fileSize);
-    // A dependent's own uninstall may delete the list: the walk then ends.
-    if (!ValueWalkGoesOn(list.get(), status, index)) break;
-    if (status != ERROR_SUCCESS || type != REG_SZ) continue;
-    TerminateText(file, fileSize);  // data stored without its zero stays inside the buffer
-    if (!IsFilePresent(file)) continue;
-    if (commandFormat == nullptr) {
-      ReportFailure("no uninstaller path (\" -f\") on the command line", ERROR_INVALID_PARAMETER,
-                    file);
-      continue;
-    }
-    WidePath command;
-    if (!FormatWidePath(command, commandFormat, uninstallerPath, file)) continue;
-    wchar_t errorText[kErrorTextSize];
-    errorText[0] = L'\0';
-    // Each run is waited for and has its line in the log; its exit code and
-    // text are not looked at.
-    CallReport run("UninstInitialize: dependent", {Arg(command)});
-    const DWORD code = SilentRunExternalWait(command, errorText);
-    (void)run.Return(code, !run.failed());
-  }
+  // Names and paths of 260 characters, each counted as one. A dependent's
+  // own uninstall may delete the list: the walk then ends.
+  ForEachValue<wchar_t>(list.get(), kPathBufferSize * sizeof(wchar_t),
+                        [&](LONG status, const wchar_t*, DWORD type, BYTE* data, DWORD size) {
+                          if (status != ERROR_SUCCESS || type != REG_SZ) return;
+                          auto* file = reinterpret_cast<wchar_t*>(data);
+                          TerminateText(
+                              file, size);  // data stored without its zero stays inside the buffer
+                          if (!IsFilePresent(file)) return;
+                          if (commandFormat == nullptr) {
+                            ReportFailure("no uninstaller path (\" -f\") on the command line",
+                                          ERROR_INVALID_PARAMETER, file);
+                            return;
+                          }
+                          WidePath command;
+                          if (!FormatWidePath(command, commandFormat, uninstallerPath, file))
+                            return;
+                          wchar_t errorText[kErrorTextSize];
+                          errorText[0] = L'\0';
+                          // Each run is waited for and has its line in the log; its exit code
+                          // and text are not looked at.
+                          CallReport run("UninstInitialize: dependent", {Arg(command)});
+                          const DWORD code = SilentRunExternalWait(command, errorText);
+                          (void)run.Return(code, !run.failed());
+                        });
 }
 
 int IsFilePresent(const wchar_t* path) {

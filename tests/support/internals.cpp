@@ -15,7 +15,6 @@ void InternalsTest::SetUpTestSuite() {
   bind(internals_.QuerySubkeyCount, "qmis_QuerySubkeyCount");
   bind(internals_.DeleteKeyTree, "qmis_DeleteKeyTree");
   bind(internals_.BuildHandlerName, "qmis_BuildHandlerName");
-  bind(internals_.SweepEmptyKeys, "qmis_SweepEmptyKeys");
   bind(internals_.EnsureTrailingBackslash, "qmis_EnsureTrailingBackslash");
   bind(internals_.EndsWithChar, "qmis_EndsWithChar");
   bind(internals_.GetUninstallerPath, "qmis_GetUninstallerPath");

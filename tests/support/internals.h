@@ -11,7 +11,6 @@ struct Internals {
   DWORD (*QuerySubkeyCount)(HKEY, const char*);
   LONG (*DeleteKeyTree)(HKEY, const char*);
   BOOL (*BuildHandlerName)(const char*, char*);
-  void (*SweepEmptyKeys)(HKEY, DWORD, DWORD*);
   DWORD (*EnsureTrailingBackslash)(char*, DWORD);
   int (*EndsWithChar)(const char*, DWORD);
   int (*GetUninstallerPath)(const wchar_t*, wchar_t*);

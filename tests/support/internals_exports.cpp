@@ -4,7 +4,6 @@
 #include <windows.h>
 
 #include "qmis/process/directory_size.h"
-#include "qmis/registry/key_sweep.h"
 #include "qmis/registry/key_tree.h"
 #include "qmis/text.h"
 #include "qmis/uninstall/command_line.h"
@@ -22,10 +21,6 @@ QMIS_INTERNAL LONG qmis_DeleteKeyTree(HKEY parent, const char* path) {
 
 QMIS_INTERNAL BOOL qmis_BuildHandlerName(const char* productKey, char* handlerName) {
   return qmis::BuildHandlerName(productKey, *reinterpret_cast<qmis::PathBuffer*>(handlerName));
-}
-
-QMIS_INTERNAL void qmis_SweepEmptyKeys(HKEY key, DWORD depth, DWORD* valueHolders) {
-  qmis::SweepEmptyKeys(key, depth, *valueHolders);
 }
 
 QMIS_INTERNAL DWORD qmis_EnsureTrailingBackslash(char* path, DWORD capacity) {
