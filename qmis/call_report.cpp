@@ -9,40 +9,23 @@
 namespace qmis {
 namespace {
 
-// The reports of the export calls running now, one slot per calling thread:
-// calls keep nothing between them, and two threads' calls never see each
-// other's. Few threads call into a setup library at once; a call that finds
-// no free slot keeps no report, and its last error then follows its result
-// alone. (The compiler's thread-local storage would pull a threads library
-// into the DLL.)
-constexpr int kSlots = 16;
-std::atomic<DWORD> g_threads[kSlots];  // the thread holding each slot, 0 when free
-CallReport* g_reports[kSlots];         // written only by that thread
+// The reports of the export calls running now, newest first, linked through
+// the reports themselves: any number of threads may call at once, a call
+// finds its own thread's innermost report, and two threads' calls never see
+// each other's. The list is guarded by a spin lock held for a few
+// instructions. (The compiler's thread-local storage would pull a threads
+// library into the DLL.)
+std::atomic_flag g_listBusy = ATOMIC_FLAG_INIT;
 
-int ThisThreadsSlot() {
-  const DWORD thread = GetCurrentThreadId();
-  for (int i = 0; i < kSlots; ++i) {
-    if (g_threads[i].load() == thread) return i;
+class ListLock {
+ public:
+  ListLock() {
+    while (g_listBusy.test_and_set(std::memory_order_acquire)) YieldProcessor();
   }
-  return -1;
-}
-
-int ClaimSlot() {
-  const DWORD thread = GetCurrentThreadId();
-  for (int i = 0; i < kSlots; ++i) {
-    DWORD free = 0;
-    if (g_threads[i].compare_exchange_strong(free, thread)) {
-      g_reports[i] = nullptr;
-      return i;
-    }
-  }
-  return -1;
-}
-
-CallReport* Current() {
-  const int slot = ThisThreadsSlot();
-  return slot < 0 ? nullptr : g_reports[slot];
-}
+  ~ListLock() { g_listBusy.clear(std::memory_order_release); }
+  ListLock(const ListLock&) = delete;
+  ListLock& operator=(const ListLock&) = delete;
+};
 
 // What a failure with no recorded step leaves: a result that says the call
 // failed must never come with ERROR_SUCCESS.
@@ -50,24 +33,40 @@ constexpr LONG kUnrecorded = ERROR_INTERNAL_ERROR;
 
 }  // namespace
 
-CallReport::CallReport(const char* exportName, std::initializer_list<LogArg> args,
-                       bool nothingFoundFails)
-    : export_(exportName), count_(0), nothingFoundFails_(nothingFoundFails) {
+CallReport* CallReport::g_running = nullptr;
+
+CallReport* CallReport::InnermostLocked(DWORD thread) {
+  for (CallReport* report = g_running; report != nullptr; report = report->next_) {
+    if (report->thread_ == thread) return report;
+  }
+  return nullptr;
+}
+
+CallReport* CallReport::Innermost() {
+  const DWORD thread = GetCurrentThreadId();
+  ListLock lock;
+  return InnermostLocked(thread);
+}
+
+CallReport::CallReport(const char* exportName, std::initializer_list<LogArg> args)
+    : export_(exportName), count_(0), thread_(GetCurrentThreadId()) {
   for (const LogArg& arg : args) {
     if (count_ < 3) args_[count_++] = arg;
   }
   subject_[0] = L'\0';
   ansiSubject_[0] = '\0';
-  slot_ = ThisThreadsSlot();
-  if (slot_ < 0) slot_ = ClaimSlot();
-  outer_ = slot_ < 0 ? nullptr : g_reports[slot_];
-  if (slot_ >= 0) g_reports[slot_] = this;
+  ListLock lock;
+  outer_ = InnermostLocked(thread_);
+  next_ = g_running;
+  g_running = this;
 }
 
 CallReport::~CallReport() {
-  if (slot_ >= 0) {
-    g_reports[slot_] = outer_;
-    if (outer_ == nullptr) g_threads[slot_].store(0);
+  {
+    ListLock lock;
+    CallReport** link = &g_running;
+    while (*link != this) link = &(*link)->next_;
+    *link = next_;
   }
   const LONG status = FinalStatus();
   WriteCallLog(
@@ -90,7 +89,7 @@ void CallReport::SetResult(DWORD result, bool succeeded) {
 LONG CallReport::FinalStatus() const {
   if (hasResult_ && succeeded_) return ERROR_SUCCESS;
   if (status_ != ERROR_SUCCESS) return status_;
-  if (nothingFound_ && nothingFoundFails_) return ERROR_FILE_NOT_FOUND;
+  if (nothingFound_) return ERROR_FILE_NOT_FOUND;
   return hasResult_ ? kUnrecorded : ERROR_SUCCESS;
 }
 
@@ -126,15 +125,15 @@ void CallReport::NothingFound(const char* what) {
 }
 
 void ReportFailure(const char* step, LONG status, const char* subject) {
-  if (CallReport* report = Current()) report->Fail(step, status, subject, nullptr);
+  if (CallReport* report = CallReport::Innermost()) report->Fail(step, status, subject, nullptr);
 }
 
 void ReportFailure(const char* step, LONG status, const wchar_t* subject) {
-  if (CallReport* report = Current()) report->Fail(step, status, nullptr, subject);
+  if (CallReport* report = CallReport::Innermost()) report->Fail(step, status, nullptr, subject);
 }
 
 void ReportNothingFound(const char* what) {
-  if (CallReport* report = Current()) report->NothingFound(what);
+  if (CallReport* report = CallReport::Innermost()) report->NothingFound(what);
 }
 
 }  // namespace qmis

@@ -32,11 +32,10 @@ inline LogArg Arg(HKEY root) {
 // error.
 class CallReport {
  public:
-  // `exportName` is the export's name; at most three arguments. When
-  // `nothingFoundFails`, a call that found nothing to do leaves
-  // ERROR_FILE_NOT_FOUND; else it counts as success.
-  CallReport(const char* exportName, std::initializer_list<LogArg> args,
-             bool nothingFoundFails = true);
+  // `exportName` is the export's name; at most three arguments. A call that
+  // found nothing to do leaves ERROR_FILE_NOT_FOUND; a step of the uninstall
+  // hook that found nothing hands nothing on (it is no failure of the hook).
+  CallReport(const char* exportName, std::initializer_list<LogArg> args);
   ~CallReport();
   CallReport(const CallReport&) = delete;
   CallReport& operator=(const CallReport&) = delete;
@@ -60,18 +59,18 @@ class CallReport {
 
   // Whether a step recorded a failure.
   bool failed() const { return status_ != ERROR_SUCCESS; }
-  // The status of a call whose result is itself a Win32 status: the result,
-  // or what was recorded when it is `nothing` (the result that stands for
-  // "nothing to do").
-  LONG ReturnStatus(LONG result, LONG nothing) {
+  // The status of a call whose result is itself a Win32 status: the result
+  // is the status it leaves, and a result of failure with no step recorded
+  // leaves ERROR_INTERNAL_ERROR, never success.
+  LONG ReturnStatus(LONG result) {
     SetResult(static_cast<DWORD>(result), result == ERROR_SUCCESS);
-    if (result != ERROR_SUCCESS && result != nothing && status_ == ERROR_SUCCESS)
-      Fail("the call", result, nullptr, nullptr);
     return result;
   }
-
   void Fail(const char* step, LONG status, const char* subject, const wchar_t* wideSubject);
   void NothingFound(const char* what);
+
+  // The innermost report of the calling thread, none outside an export.
+  static CallReport* Innermost();
 
  private:
   void SetResult(DWORD result, bool succeeded);
@@ -81,9 +80,11 @@ class CallReport {
   const char* export_;
   LogArg args_[3];
   int count_;
-  bool nothingFoundFails_;
-  int slot_ = -1;
-  CallReport* outer_ = nullptr;
+  DWORD thread_;
+  CallReport* outer_ = nullptr;  // the report this one runs inside, on the same thread
+  CallReport* next_ = nullptr;   // the next older report in the list of running calls
+  static CallReport* g_running;
+  static CallReport* InnermostLocked(DWORD thread);
   bool hasResult_ = false;
   DWORD result_ = 0;
   bool succeeded_ = true;

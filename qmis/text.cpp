@@ -7,7 +7,6 @@
 namespace qmis {
 
 void RemoveSpaces(char* buffer, DWORD length) {
-  if (length > kPathBufferSize) return;
   DWORD write = 0;
   for (DWORD read = 0; read < length && buffer[read] != '\0'; ++read) {
     if (buffer[read] != ' ') buffer[write++] = buffer[read];

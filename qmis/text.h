@@ -8,7 +8,8 @@
 namespace qmis {
 
 // Removes every 0x20 byte from the first `length` bytes of `buffer` (fewer
-// when its zero comes earlier), in place. A length above 260 changes nothing.
+// when its zero comes earlier), in place. The export refuses a length above
+// 260; the library's own callers pass the length of a path it built.
 void RemoveSpaces(char* buffer, DWORD length);
 
 // "Quillmoor %s" filled with the product key, spaces removed. Returns false,

@@ -59,7 +59,7 @@ int WINAPI QMSetup_RestorePendingFileRename() {
 LONG WINAPI QmUninstall_KeyClean(HKEY root, char* subkey) {
   CallReport report("QmUninstall_KeyClean", {Arg(root), Arg(subkey)});
   if (subkey == nullptr) return report.Refuse(static_cast<LONG>(ERROR_INVALID_PARAMETER));
-  return report.ReturnStatus(qmis::KeyClean(root, subkey), ERROR_SUCCESS);
+  return report.ReturnStatus(qmis::KeyClean(root, subkey));
 }
 
 int WINAPI QMSetup_SetRefcountedKey(char* productKey, char* sharedKeyName, DWORD bits) {
@@ -74,7 +74,7 @@ int WINAPI QMSetup_SetRefcountedKey(char* productKey, char* sharedKeyName, DWORD
 LONG WINAPI QMSetup_RemoveRefcountedKeys(char* productKey) {
   CallReport report("QMSetup_RemoveRefcountedKeys", {Arg(productKey)});
   if (productKey == nullptr) return report.Refuse(static_cast<LONG>(ERROR_INVALID_PARAMETER));
-  return report.ReturnStatus(qmis::RemoveRefcountedKeys(productKey), 1);
+  return report.ReturnStatus(qmis::RemoveRefcountedKeys(productKey));
 }
 
 }  // extern "C"

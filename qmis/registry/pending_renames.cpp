@@ -48,7 +48,8 @@ LONG ReadList(HKEY key, const wchar_t* name, DWORD limit, ListValue& list) {
     list.size = size;
     status = RegQueryValueExW(key, name, nullptr, &list.type,
                               reinterpret_cast<BYTE*>(list.bytes.data()), &list.size);
-    if (status == ERROR_MORE_DATA) continue;
+    // A size beyond the block is never used: the list is read again.
+    if (status == ERROR_MORE_DATA || (status == ERROR_SUCCESS && list.size > size)) continue;
     list.present = status == ERROR_SUCCESS;
     return status;
   }

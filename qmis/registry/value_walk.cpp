@@ -46,10 +46,12 @@ LONG WidenStoredBytes(TextValue& value) {
 }  // namespace
 
 LONG ReadTextValue(HKEY key, const wchar_t* name, TextValue& value) {
-  value.size = MAX_PATH * sizeof(wchar_t);
+  constexpr DWORD kCapacity = MAX_PATH * sizeof(wchar_t);
+  value.size = kCapacity;
   value.type = REG_NONE;
   LONG status = RegQueryValueExW(key, name, nullptr, &value.type,
                                  reinterpret_cast<BYTE*>(value.data), &value.size);
+  status = WithinCapacity(status, value.size, kCapacity);
   if (status == ERROR_SUCCESS && !IsTextType(value.type)) status = WidenStoredBytes(value);
   TerminateText(value.data, status == ERROR_SUCCESS ? value.size : 0);
   return status;

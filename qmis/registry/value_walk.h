@@ -14,6 +14,13 @@ namespace qmis {
 // that waited for ERROR_NO_MORE_ITEMS would never end.
 [[nodiscard]] bool ValueWalkGoesOn(HKEY key, LONG status, DWORD index);
 
+// A read the system reports whole with more bytes than the buffer offered
+// is taken as one too long for it: no size beyond a buffer is ever used to
+// index, copy or write it back.
+inline LONG WithinCapacity(LONG status, DWORD size, DWORD capacity) {
+  return status == ERROR_SUCCESS && size > capacity ? ERROR_MORE_DATA : status;
+}
+
 inline LONG EnumValue(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* type, BYTE* data,
                       DWORD* dataSize) {
   return RegEnumValueA(key, index, name, nameSize, nullptr, type, data, dataSize);
@@ -37,7 +44,8 @@ void ForEachValue(HKEY key, DWORD dataCapacity, Visit visit) {
     alignas(wchar_t) BYTE data[(kPathBufferSize + 1) * sizeof(wchar_t)];
     DWORD dataSize = dataCapacity;
     DWORD type = REG_NONE;
-    const LONG status = EnumValue(key, index, name, &nameSize, &type, data, &dataSize);
+    LONG status = EnumValue(key, index, name, &nameSize, &type, data, &dataSize);
+    status = WithinCapacity(status, dataSize, dataCapacity);
     if (!ValueWalkGoesOn(key, status, index)) return;
     visit(status, name, type, data, dataSize);
   }

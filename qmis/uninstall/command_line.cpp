@@ -32,7 +32,7 @@ int CopyUnquoted(const Char* begin, size_t length, Char (&out)[kPathBufferSize])
   }
   std::memcpy(work, begin, length * sizeof(Char));
   work[length] = Char(0);
-  if (length > 0 && EndsWithQuote(work)) work[--length] = Char(0);
+  if (EndsWithQuote(work)) work[--length] = Char(0);
   if (length >= kPathBufferSize) {
     out[0] = Char(0);
     return 0;

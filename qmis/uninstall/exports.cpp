@@ -11,8 +11,9 @@
 extern "C" {
 
 int WINAPI UninstInitialize(DWORD, DWORD, DWORD) {
-  // A step that finds nothing of the product's is no failure of the hook.
-  qmis::CallReport report("UninstInitialize", {}, false);
+  // Each step reports in a report of its own (see UninstallProduct): one
+  // that finds nothing of the product's is no failure of the hook.
+  qmis::CallReport report("UninstInitialize", {});
   qmis::UninstallProduct(GetCommandLineA(), GetCommandLineW());
   return 0;
 }

@@ -62,7 +62,7 @@ void UninstallProduct(const char* commandLine, const wchar_t* wideCommandLine) {
   }
   {
     CallReport step("UninstInitialize: QMSetup_RemoveRefcountedKeys", {Arg(productKey)});
-    (void)step.ReturnStatus(RemoveRefcountedKeys(productKey), 1);
+    (void)step.ReturnStatus(RemoveRefcountedKeys(productKey));
   }
   {
     CallReport step("UninstInitialize: dependents", {Arg(uninstallerPath), Arg(productKey)});
