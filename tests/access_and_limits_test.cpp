@@ -18,15 +18,6 @@ namespace {
 
 const std::string kShell = "AudioCD\\shell";
 
-std::string Rights(uint32_t access) {
-  if (access == KEY_READ) return "read";
-  if (access == KEY_ALL_ACCESS) return "all";
-  if (access == KEY_WRITE) return "write";
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%x", access);
-  return text;
-}
-
 // A text of `bytes` bytes with its zero.
 RegValue Text(size_t bytes) { return Sz(std::string(bytes - 1, 'v')); }
 
@@ -35,34 +26,21 @@ class AccessAndLimits : public LibraryTest {
   void SetUp() override {
     LibraryTest::SetUp();
     product_ = sandbox_.NewProduct("Product");
-    entry_ = kUninstall + "\\" + product_;
+    entry_ = ProductPath(product_);
     handler_ = "Quillmoor" + product_;
     DeleteTree(HKEY_CLASSES_ROOT, "AudioCD");
     sandbox_.Own(HKEY_CLASSES_ROOT, "AudioCD");
     CreateKey(HKEY_CLASSES_ROOT, kShell);
   }
-  // Every open and create the library made since the log was cleared, as
-  // "open <path> <rights>", with " options <n>" where any were given, sorted.
-  std::vector<std::string> Opens() {
-    std::vector<std::string> opens;
-    auto options = [](uint32_t value) {
-      return value == 0 ? std::string() : " options " + std::to_string(value);
-    };
-    for (const Call& call : hook().Log()) {
-      if (call.function == "RegOpenKeyExA")
-        opens.push_back("open " + call.strings[1] + " " + Rights(call.args[3]) +
-                        options(call.args[2]));
-      if (call.function == "RegCreateKeyExA" || call.function == "RegCreateKeyExW")
-        opens.push_back("create " + call.strings[1] + " " + Rights(call.args[5]) +
-                        options(call.args[4]));
-    }
-    std::sort(opens.begin(), opens.end());
-    return opens;
+  // Whether the library opened the file `path`, or the key `path`.
+  bool OpenedFile(const std::string& path) {
+    for (const Call& call : hook().Calls("CreateFileW"))
+      if (FilePath(call) == path) return true;
+    return false;
   }
-  // Whether `function` was given `text` as its string argument `index`.
-  bool Given(const char* function, size_t index, const std::string& text) {
-    for (const Call& call : hook().Calls(function))
-      if (call.strings[index] == text) return true;
+  bool OpenedKey(const std::string& path) {
+    for (const Call& call : hook().Calls("RegOpenKeyExA"))
+      if (KeyPath(call) == path) return true;
     return false;
   }
   void HandBack(std::string extension) {
@@ -83,7 +61,7 @@ TEST_F(AccessAndLimits, EveryOpenAsksExactlyTheRightsItsOperationNeeds) {
   sandbox_.Own(HKEY_CLASSES_ROOT, ext);
   sandbox_.Own(HKEY_CLASSES_ROOT, fileType);
   SetValue(HKEY_CLASSES_ROOT, ext, "", Sz(fileType));
-  SetValue(HKEY_CLASSES_ROOT, ext, "QmPrevious", Sz("txtfile"));
+  SetValue(HKEY_CLASSES_ROOT, ext, kSavedDefault, Sz("txtfile"));
   CreateKey(HKEY_CLASSES_ROOT, fileType);
   SetValue(HKEY_LOCAL_MACHINE, entry_ + "\\Extensions", ext, Sz(""));
   SetValue(HKEY_CLASSES_ROOT, kShell, "", Sz("play"));
@@ -102,8 +80,7 @@ TEST_F(AccessAndLimits, EveryOpenAsksExactlyTheRightsItsOperationNeeds) {
   const std::vector<Case> cases = {
       {"claim",
        [&] { api().SetRefcountedKey(Product(), sharedArg.data(), 1); },
-       {"create " + entry_ + "\\RefcountList all",
-        "create SOFTWARE\\Quillmoor\\" + shared + " all"}},
+       {"create " + entry_ + "\\RefcountList all", "create " + SharedKeyPath(shared) + " all"}},
       {"release",
        [&] { api().RemoveRefcountedKeys(Product()); },
        {"open " + entry_ + " all", "open " + entry_ + "\\RefcountList read",
@@ -140,16 +117,16 @@ TEST_F(AccessAndLimits, EveryOpenAsksExactlyTheRightsItsOperationNeeds) {
          api().UninstInitialize(0, 0, 0);
        },
        {"open Quillmoor" + hostLine.substr(14) + " read", "open " + kShell + " all",
-        "open " + kUninstall + "\\" + hostLine.substr(14) + "\\Dependents read",
-        "open " + kUninstall + "\\" + hostLine.substr(14) + "\\Extensions read",
-        "open " + kUninstall + "\\" + hostLine.substr(14) + "\\RefcountList read"}},
+        "open " + DependentsPath(hostLine.substr(14)) + " read",
+        "open " + ExtensionsPath(hostLine.substr(14)) + " read",
+        "open " + ClaimListPath(hostLine.substr(14)) + " read"}},
   };
   for (const Case& c : cases) {
     hook().ClearLog();
     c.run();
     std::vector<std::string> expected = c.opens;
     std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(Opens(), expected) << c.operation;
+    EXPECT_EQ(Opens(hook().Log()), expected) << c.operation;
   }
 }
 
@@ -168,29 +145,29 @@ TEST_F(AccessAndLimits, TextValuesOfExactly260BytesAreReadAnd261AreNot) {
       {"AutoPlay default, taken",
        [&](size_t n) { SetValue(HKEY_CLASSES_ROOT, kShell, "", Text(n)); },
        [&] { api().RegisterAutoInsertTag(Product()); },
-       [&] { return ReadValue(HKEY_CLASSES_ROOT, kShell, "QmPrevious").has_value(); }},
+       [&] { return ReadValue(HKEY_CLASSES_ROOT, kShell, kSavedDefault).has_value(); }},
       {"AutoPlay saved verb, handed back",
        [&](size_t n) {
          SetValue(HKEY_CLASSES_ROOT, kShell, "", Sz(handler_));
-         SetValue(HKEY_CLASSES_ROOT, kShell, "QmPrevious", Text(n));
+         SetValue(HKEY_CLASSES_ROOT, kShell, kSavedDefault, Text(n));
        },
        [&] { api().UnregisterAutoInsertTag(Product()); },
-       [&] { return !ReadValue(HKEY_CLASSES_ROOT, kShell, "QmPrevious").has_value(); }},
+       [&] { return !ReadValue(HKEY_CLASSES_ROOT, kShell, kSavedDefault).has_value(); }},
       // Unreadable, the extension's default counts as the product's own.
       {"extension default",
        [&](size_t n) {
          SetValue(HKEY_CLASSES_ROOT, ext, "", Text(n));
-         SetValue(HKEY_CLASSES_ROOT, ext, "QmPrevious", Sz("txtfile"));
+         SetValue(HKEY_CLASSES_ROOT, ext, kSavedDefault, Sz("txtfile"));
        },
        [&] { HandBack(ext); },
        [&] { return ReadValue(HKEY_CLASSES_ROOT, ext, "") != Sz("txtfile"); }},
       {"extension saved type",
        [&](size_t n) {
          SetValue(HKEY_CLASSES_ROOT, ext, "", Sz(fileType));
-         SetValue(HKEY_CLASSES_ROOT, ext, "QmPrevious", Text(n));
+         SetValue(HKEY_CLASSES_ROOT, ext, kSavedDefault, Text(n));
        },
        [&] { HandBack(ext); },
-       [&] { return !ReadValue(HKEY_CLASSES_ROOT, ext, "QmPrevious").has_value(); }},
+       [&] { return !ReadValue(HKEY_CLASSES_ROOT, ext, kSavedDefault).has_value(); }},
   };
   for (const Reader& reader : readers) {
     for (size_t bytes : {260u, 261u}) {
@@ -218,8 +195,8 @@ TEST_F(AccessAndLimits, ListEntriesOfExactly260BytesAreReadAnd261AreNot) {
   SetValue(HKEY_LOCAL_MACHINE, entry_ + "\\Dependents", name259, Sz(dir / "a"));
   SetValue(HKEY_LOCAL_MACHINE, entry_ + "\\Dependents", name260, Sz(dir / "b"));
   const std::string claim259(259, 'c'), claim260(260, 'd');
-  SetValue(HKEY_LOCAL_MACHINE, entry_ + "\\RefcountList", claim259, Dword(1));
-  SetValue(HKEY_LOCAL_MACHINE, entry_ + "\\RefcountList", claim260, Dword(1));
+  SetValue(HKEY_LOCAL_MACHINE, ClaimListPath(product_), claim259, Dword(1));
+  SetValue(HKEY_LOCAL_MACHINE, ClaimListPath(product_), claim260, Dword(1));
   CreateKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor");
   SetValue(HKEY_LOCAL_MACHINE, entry_ + "\\Extensions", "." + sandbox_.Unique("ext"), Sz(""));
   hook().ReplaceCommandLine("C:\\host.exe -f\"x\" -z" + product_);
@@ -230,14 +207,15 @@ TEST_F(AccessAndLimits, ListEntriesOfExactly260BytesAreReadAnd261AreNot) {
   std::set<std::string> capacities;
   for (const char* walk : {"RegEnumValueA", "RegEnumValueW"})
     for (const Call& call : hook().Calls(walk))
-      capacities.insert(std::to_string(call.counts[3]) + "/" + std::to_string(call.counts[7]));
+      capacities.insert(std::to_string(NameCapacity(call)) + "/" +
+                        std::to_string(DataCapacity(call)));
   EXPECT_EQ(capacities, (std::set<std::string>{"260/260", "260/4", "260/520"}));
-  EXPECT_TRUE(Given("CreateFileW", 0, file259));
-  EXPECT_FALSE(Given("CreateFileW", 0, file260));
-  EXPECT_TRUE(Given("CreateFileW", 0, dir / "a"));
-  EXPECT_FALSE(Given("CreateFileW", 0, dir / "b"));
-  EXPECT_TRUE(Given("RegOpenKeyExA", 1, claim259));
-  EXPECT_FALSE(Given("RegOpenKeyExA", 1, claim260));
+  EXPECT_TRUE(OpenedFile(file259));
+  EXPECT_FALSE(OpenedFile(file260));
+  EXPECT_TRUE(OpenedFile(dir / "a"));
+  EXPECT_FALSE(OpenedFile(dir / "b"));
+  EXPECT_TRUE(OpenedKey(claim259));
+  EXPECT_FALSE(OpenedKey(claim260));
 }
 
 // "QmPrevious" keeps the byte count read, zero or no zero; the handback
@@ -255,32 +233,19 @@ TEST_F(AccessAndLimits, SavedDefaultKeepsTheByteCountRead) {
     std::vector<std::string> writes;
     for (const Call& call : hook().Log())
       if (call.function == "RegSetValueExA" || call.function == "RegSetValueExW")
-        writes.push_back(call.strings[1] + ":" + std::to_string(call.args[5]));
+        writes.push_back(ValueName(call) + ":" + std::to_string(ByteCount(call)));
     EXPECT_EQ(writes, (std::vector<std::string>{"QmPrevious:" + std::to_string(size),
                                                 ":" + std::to_string(handler_.size() + 1),
                                                 ":" + std::to_string(size)}))
         << size;
   }
-}
-
-// What a clean call does, in order: its reads, writes (name, type, byte
-// count), deletions and lock steps, from the hook's record.
-std::vector<std::string> Steps(const std::vector<Call>& log) {
-  std::vector<std::string> steps;
-  auto name = [](const std::string& text) { return text.empty() ? "(default)" : text; };
-  for (const Call& call : log) {
-    const std::string& f = call.function;
-    if (f == "RegQueryValueExA" || f == "RegQueryValueExW")
-      steps.push_back((call.args[4] ? "read " : "size of ") + name(call.strings[1]));
-    if (f == "RegSetValueExA" || f == "RegSetValueExW")
-      steps.push_back("write " + name(call.strings[1]) + " type " + std::to_string(call.args[3]) +
-                      " bytes " + std::to_string(call.args[5]));
-    if (f == "RegDeleteValueA") steps.push_back("delete value " + name(call.strings[1]));
-    if (f == "RegDeleteKeyA") steps.push_back("delete key " + call.strings[1]);
-    if (f == "WaitForSingleObject" && call.args[1] != INFINITE) steps.push_back("lock");
-    if (f == "ReleaseMutex") steps.push_back("unlock");
-  }
-  return steps;
+  // An odd byte count, as only a UTF-16 writer stores it: kept, half unit and all.
+  const RegValue odd{REG_SZ, std::string("p\0l\0a", 5)};
+  SetStoredValue(HKEY_CLASSES_ROOT, kShell, "", odd);
+  api().RegisterAutoInsertTag(Product());
+  EXPECT_EQ(ReadStoredValue(HKEY_CLASSES_ROOT, kShell, kSavedDefault), odd);
+  api().UnregisterAutoInsertTag(Product());
+  EXPECT_EQ(ReadStoredValue(HKEY_CLASSES_ROOT, kShell, ""), odd);
 }
 
 TEST_F(AccessAndLimits, EachOperationTakesItsStepsInTheirOrder) {
@@ -328,7 +293,7 @@ TEST_F(AccessAndLimits, EachOperationTakesItsStepsInTheirOrder) {
       {"hand back an extension",
        [&] {
          SetValue(HKEY_CLASSES_ROOT, ext, "", Sz(fileType));
-         SetValue(HKEY_CLASSES_ROOT, ext, "QmPrevious", Sz("txtfile"));
+         SetValue(HKEY_CLASSES_ROOT, ext, kSavedDefault, Sz("txtfile"));
          CreateKey(HKEY_CLASSES_ROOT, fileType);
        },
        [&] { api().UnregisterExtensions(Product()); },
@@ -380,7 +345,7 @@ TEST_F(AccessAndLimits, EachCallPassesTheFlagsAndCodePagesItsOperationNeeds) {
   const std::string shared = sandbox_.NewSharedKey("Shared");
   std::string sharedArg = shared, failing = "cmd.exe /c exit 5";
   char text[300];
-  const std::string host = "\"" + ProgramFolder() + "qmis-test-child.exe\" -f\"x\" -z" + product_;
+  const std::string host = ChildCommand("-f\"x\" -z") + product_;
   const uint32_t anySize = 0xFFFFFFFF;  // -1: the text with its zero
   const std::string swept = sandbox_.NewKey(HKEY_CURRENT_USER, "Software\\QmisTests", "swept");
   auto sweep = [&] {

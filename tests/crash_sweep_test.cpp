@@ -93,7 +93,7 @@ TEST_F(CrashSweep, EveryWriteOfEveryCallThatWritesMoreThanOnce) {
   const std::string other = sandbox_.NewProduct("O");
   const std::string keep = sandbox_.NewSharedKey("keep");
   const std::string drop = sandbox_.NewSharedKey("drop");
-  const std::string claims = kUninstall + "\\" + product + "\\RefcountList";
+  const std::string claims = ClaimListPath(product);
   const std::string handler = "Quillmoor" + product;
   const std::string ext = "." + sandbox_.Unique("e");
   const std::string bare = "." + sandbox_.Unique("b");
@@ -102,10 +102,10 @@ TEST_F(CrashSweep, EveryWriteOfEveryCallThatWritesMoreThanOnce) {
   sandbox_.Own(HKEY_CLASSES_ROOT, handler + "File" + ext);
   sandbox_.Own(HKEY_CLASSES_ROOT, handler + "File" + bare);
   sandbox_.Own(HKEY_CLASSES_ROOT, "AudioCD");
-  const std::vector<Place> products = {{HKEY_LOCAL_MACHINE, kUninstall + "\\" + product},
-                                       {HKEY_LOCAL_MACHINE, kUninstall + "\\" + other}};
-  const std::vector<Place> shared = {{HKEY_LOCAL_MACHINE, kMaker + "\\" + keep},
-                                     {HKEY_LOCAL_MACHINE, kMaker + "\\" + drop}};
+  const std::vector<Place> products = {{HKEY_LOCAL_MACHINE, ProductPath(product)},
+                                       {HKEY_LOCAL_MACHINE, ProductPath(other)}};
+  const std::vector<Place> shared = {{HKEY_LOCAL_MACHINE, SharedKeyPath(keep)},
+                                     {HKEY_LOCAL_MACHINE, SharedKeyPath(drop)}};
   const std::vector<Place> shell = {{HKEY_CLASSES_ROOT, ext},
                                     {HKEY_CLASSES_ROOT, bare},
                                     {HKEY_CLASSES_ROOT, handler + "File" + ext},
@@ -124,28 +124,28 @@ TEST_F(CrashSweep, EveryWriteOfEveryCallThatWritesMoreThanOnce) {
     for (const Place& place : all) DeleteTree(place.root, place.path);
     SetValue(HKEY_LOCAL_MACHINE, claims, keep, Dword(1));
     SetValue(HKEY_LOCAL_MACHINE, claims, drop, Dword(1));
-    SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + other + "\\RefcountList", keep, Dword(2));
-    SetValue(HKEY_LOCAL_MACHINE, kMaker + "\\" + keep, "Refcount", Dword(3));
-    SetValue(HKEY_LOCAL_MACHINE, kMaker + "\\" + drop, "Refcount", Dword(1));
-    SetValue(HKEY_LOCAL_MACHINE, kMaker + "\\" + drop + "\\deep\\er", "v", Sz("x"));
+    SetValue(HKEY_LOCAL_MACHINE, ClaimListPath(other), keep, Dword(2));
+    SetValue(HKEY_LOCAL_MACHINE, SharedKeyPath(keep), kClaimMask, Dword(3));
+    SetValue(HKEY_LOCAL_MACHINE, SharedKeyPath(drop), kClaimMask, Dword(1));
+    SetValue(HKEY_LOCAL_MACHINE, SharedKeyPath(drop) + "\\deep\\er", "v", Sz("x"));
   };
   auto tookShell = [&] {
     claimed();
     SetValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "", Sz(handler));
-    SetValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "QmPrevious", Sz("play"));
+    SetValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", kSavedDefault, Sz("play"));
     CreateKey(HKEY_CLASSES_ROOT, "AudioCD\\shell\\" + handler + "\\command");
     for (const std::string& e : {ext, bare}) {
-      SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product + "\\Extensions", e, Sz(""));
+      SetValue(HKEY_LOCAL_MACHINE, ExtensionsPath(product), e, Sz(""));
       SetValue(HKEY_CLASSES_ROOT, e, "", Sz(handler + "File" + e));
       CreateKey(HKEY_CLASSES_ROOT, handler + "File" + e + "\\shell\\open\\command");
     }
-    SetValue(HKEY_CLASSES_ROOT, ext, "QmPrevious", Sz("txtfile"));
+    SetValue(HKEY_CLASSES_ROOT, ext, kSavedDefault, Sz("txtfile"));
   };
   // A kill between the extension's write back and the removal of its
   // "QmPrevious" leaves the extension no longer the product's: the repeated
   // call hands nothing back there, and the saved type stays beside the
   // restored one.
-  auto savedTypeStays = [&] { SetValue(HKEY_CLASSES_ROOT, ext, "QmPrevious", Sz("txtfile")); };
+  auto savedTypeStays = [&] { SetValue(HKEY_CLASSES_ROOT, ext, kSavedDefault, Sz("txtfile")); };
   auto lists = [&](bool parked) {
     static const char kNew[] = "\\??\\C:\\q-new\0\0";             // a deletion
     static const char kOld[] = "\\??\\C:\\q-a\0\\??\\C:\\q-b\0";  // a rename
@@ -155,7 +155,7 @@ TEST_F(CrashSweep, EveryWriteOfEveryCallThatWritesMoreThanOnce) {
                    : std::nullopt);
   };
   const std::string sweepKey = sandbox_.NewKey(HKEY_CURRENT_USER, "Software\\QmisTests", "sweep");
-  const std::string host = "\"" + ProgramFolder() + "qmis-test-child.exe\" -f\"x\" -z" + product;
+  const std::string host = ChildCommand("-f\"x\" -z") + product;
 
   const Scenario scenarios[] = {
       {"claim", claimed, {"claim", product, keep, "4"}, all},
@@ -190,8 +190,7 @@ TEST_F(CrashSweep, EveryWriteOfEveryCallThatWritesMoreThanOnce) {
       {"uninstall hook",
        [&] {
          tookShell();
-         SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product + "\\Dependents", "d",
-                  Sz(dir / "dependent.txt"));
+         SetValue(HKEY_LOCAL_MACHINE, DependentsPath(product), "d", Sz(dir / "dependent.txt"));
        },
        {"uninstall", host},
        all,

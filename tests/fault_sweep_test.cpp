@@ -16,6 +16,7 @@
 #include "library_test.h"
 #include "qmis/handles.h"
 #include "temp_dir.h"
+#include "wide.h"
 
 namespace qmis_test {
 namespace {
@@ -88,7 +89,7 @@ class FaultSweep : public LibraryTest {
   // The last error the export left: the last one it set.
   DWORD LastErrorLeft() {
     const std::vector<Call> set = hook().Calls("SetLastError");
-    return set.empty() ? 0xFFFFFFFF : set.back().args[0];
+    return set.empty() ? 0xFFFFFFFF : LastErrorSet(set.back());
   }
 
   void Sweep(const Scenario& scenario, DWORD baselineError = ERROR_SUCCESS) {
@@ -136,17 +137,16 @@ TEST_F(FaultSweep, ReleasingClaimsNeverTakesAnotherProductsBits) {
   const std::string a = sandbox_.NewProduct("A"), b = sandbox_.NewProduct("B");
   const std::string key = sandbox_.NewSharedKey("K");
   Sweep({[&] {
-           SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + a + "\\RefcountList", key, Dword(1));
-           SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + b + "\\RefcountList", key, Dword(2));
-           SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\" + key, "Refcount", Dword(3));
+           SetValue(HKEY_LOCAL_MACHINE, ClaimListPath(a), key, Dword(1));
+           SetValue(HKEY_LOCAL_MACHINE, ClaimListPath(b), key, Dword(2));
+           SetValue(HKEY_LOCAL_MACHINE, SharedKeyPath(key), kClaimMask, Dword(3));
          },
          [&] {
            std::string p = a;
            return static_cast<uint32_t>(api().RemoveRefcountedKeys(p.data()));
          },
          [&](uint32_t, const std::string&) {
-           const auto mask =
-               ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\" + key, "Refcount");
+           const auto mask = ReadValue(HKEY_LOCAL_MACHINE, SharedKeyPath(key), kClaimMask);
            ASSERT_TRUE(mask.has_value()) << "the key went while B still claims it";
            EXPECT_TRUE(*reinterpret_cast<const DWORD*>(mask->bytes.data()) & 2)
                << "B's bit was released";
@@ -162,7 +162,7 @@ TEST_F(FaultSweep, ClaimingReportsWhatItWrote) {
       CreateMutexA(nullptr, FALSE, "Global\\QuillmoorSharedKeyClaims"));
   for (const bool madeByAnother : {false, true}) {
     Sweep({[&] {
-             SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\" + key, "Refcount", Dword(8));
+             SetValue(HKEY_LOCAL_MACHINE, SharedKeyPath(key), kClaimMask, Dword(8));
              if (madeByAnother) hook().Fail("CreateMutexA", 0, 0, ERROR_ACCESS_DENIED);
            },
            [&] {
@@ -170,8 +170,7 @@ TEST_F(FaultSweep, ClaimingReportsWhatItWrote) {
              return static_cast<uint32_t>(api().SetRefcountedKey(p.data(), k.data(), 4));
            },
            [&](uint32_t result, const std::string& failed) {
-             const auto mask =
-                 ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\" + key, "Refcount");
+             const auto mask = ReadValue(HKEY_LOCAL_MACHINE, SharedKeyPath(key), kClaimMask);
              ASSERT_TRUE(mask.has_value());
              const DWORD bits = *reinterpret_cast<const DWORD*>(mask->bytes.data());
              EXPECT_TRUE(bits & 8) << "another claim was lost";
@@ -193,33 +192,39 @@ TEST_F(FaultSweep, ClaimingReportsWhatItWrote) {
 TEST_F(FaultSweep, AutoPlayHandbackNeverLosesTheSavedVerb) {
   DeleteTree(HKEY_CLASSES_ROOT, "AudioCD");
   sandbox_.Own(HKEY_CLASSES_ROOT, "AudioCD");
+  enum class Operation { kTake, kHandBack };
   struct Row {
     const char* holder;  // the default before the call: "play" or a product's handler
-    bool take;
+    Operation call;
     const char* product;
   };
-  for (const Row& row : {Row{"QuillmoorP", false, "P"}, Row{"play", true, "P"},
-                         Row{"QuillmoorP", false, "Q"}, Row{"QuillmoorP", true, "Q"}}) {
-    SCOPED_TRACE(std::string(row.take ? "taking " : "handing back ") + row.product);
+  const Row rows[] = {
+      {.holder = "QuillmoorP", .call = Operation::kHandBack, .product = "P"},
+      {.holder = "play", .call = Operation::kTake, .product = "P"},
+      {.holder = "QuillmoorP", .call = Operation::kHandBack, .product = "Q"},
+      {.holder = "QuillmoorP", .call = Operation::kTake, .product = "Q"},
+  };
+  for (const Row& row : rows) {
+    const bool take = row.call == Operation::kTake;
+    SCOPED_TRACE(std::string(take ? "taking " : "handing back ") + row.product);
     Sweep({[&] {
              DeleteTree(HKEY_CLASSES_ROOT, "AudioCD");
              SetValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "", Sz(row.holder));
              if (std::string(row.holder) != "play")
-               SetValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "QmPrevious", Sz("play"));
+               SetValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", kSavedDefault, Sz("play"));
              for (const char* verb : {"QuillmoorP\\command", "QuillmoorQ\\command", "play"})
                CreateKey(HKEY_CLASSES_ROOT, std::string("AudioCD\\shell\\") + verb);
            },
            [&] {
              std::string p = row.product;
-             row.take ? api().RegisterAutoInsertTag(p.data())
-                      : api().UnregisterAutoInsertTag(p.data());
+             take ? api().RegisterAutoInsertTag(p.data()) : api().UnregisterAutoInsertTag(p.data());
              return 0u;
            },
            [&](uint32_t, const std::string&) {
              const auto current = ReadValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "");
              const bool restored = current == Sz("play");
              const bool kept =
-                 ReadValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "QmPrevious") == Sz("play");
+                 ReadValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", kSavedDefault) == Sz("play");
              EXPECT_TRUE(restored || kept) << "the saved verb is lost";
              if (current) {
                EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT,
@@ -237,9 +242,9 @@ TEST_F(FaultSweep, ExtensionHandbackNeverLosesTheSavedType) {
   sandbox_.Own(HKEY_CLASSES_ROOT, ext);
   sandbox_.Own(HKEY_CLASSES_ROOT, handler + "File" + ext);
   Sweep({[&] {
-           SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product + "\\Extensions", ext, Sz(""));
+           SetValue(HKEY_LOCAL_MACHINE, ExtensionsPath(product), ext, Sz(""));
            SetValue(HKEY_CLASSES_ROOT, ext, "", Sz(handler + "File" + ext));
-           SetValue(HKEY_CLASSES_ROOT, ext, "QmPrevious", Sz("txtfile"));
+           SetValue(HKEY_CLASSES_ROOT, ext, kSavedDefault, Sz("txtfile"));
            CreateKey(HKEY_CLASSES_ROOT, handler + "File" + ext + "\\shell");
          },
          [&] {
@@ -249,7 +254,7 @@ TEST_F(FaultSweep, ExtensionHandbackNeverLosesTheSavedType) {
          },
          [&](uint32_t, const std::string&) {
            const bool restored = ReadValue(HKEY_CLASSES_ROOT, ext, "") == Sz("txtfile");
-           const bool kept = ReadValue(HKEY_CLASSES_ROOT, ext, "QmPrevious") == Sz("txtfile");
+           const bool kept = ReadValue(HKEY_CLASSES_ROOT, ext, kSavedDefault) == Sz("txtfile");
            EXPECT_TRUE(restored || kept) << "the saved file type is lost";
          }});
 }
@@ -315,23 +320,33 @@ TEST_F(FaultSweep, SizesNeverOvercount) {
          }});
 }
 
+// Both runners: the ANSI one, and the Unicode one, which runs a copy of the
+// command line of its own.
 TEST_F(FaultSweep, RunnerReportsTheCodeOrFailure) {
-  Sweep({[] {},
-         [&] {
-           std::string command = "\"" + ProgramFolder() + "qmis-test-child.exe\" 5";
-           char text[300] = "untouched";
-           const uint32_t result = api().SilentRunExternalWait(command.data(), text);
-           if (result != 5) {
-             EXPECT_STREQ(text, "untouched");
-           }
-           return result;
-         },
-         [&](uint32_t result, const std::string& failed) {
-           if (failed.empty()) {
-             EXPECT_EQ(result, 5u);
-           }
-           EXPECT_TRUE(result == 5u || result == kFailed) << result;
-         }});
+  const std::string command = ChildCommand("5");
+  for (const bool wide : {false, true}) {
+    SCOPED_TRACE(wide ? "Unicode" : "ANSI");
+    Sweep({[] {},
+           [&] {
+             std::string ansi = command;
+             char text[300] = "untouched";
+             wchar_t wideText[300] = L"untouched";
+             const uint32_t result =
+                 wide ? api().SilentRunExternalWaitW(Wide(command).c_str(), wideText)
+                      : api().SilentRunExternalWait(ansi.data(), text);
+             if (result != 5) {
+               EXPECT_STREQ(text, "untouched");
+               EXPECT_STREQ(wideText, L"untouched");
+             }
+             return result;
+           },
+           [&](uint32_t result, const std::string& failed) {
+             if (failed.empty()) {
+               EXPECT_EQ(result, 5u);
+             }
+             EXPECT_TRUE(result == 5u || result == kFailed) << result;
+           }});
+  }
 }
 
 // Saving and restoring a hive: 1 when nothing fails, 0 when a step the
@@ -362,14 +377,15 @@ TEST_F(FaultSweep, HiveSaveAndRestoreFailCleanly) {
 }
 
 TEST_F(FaultSweep, UninstallHookAlwaysReturnsZero) {
-  const std::string product = sandbox_.NewProduct("Dep");
+  const std::string product = sandbox_.NewProduct("Dep"), key = sandbox_.NewSharedKey("K");
   TempDir dir;
   dir.File("dep.txt", 1);
   // The test child stands in for the host: it takes " -y -f..." and exits 0.
-  const std::string line = "\"" + ProgramFolder() + "qmis-test-child.exe\" -f\"x\" -z" + product;
+  const std::string line = ChildCommand("-f\"x\" -z") + product;
   Sweep({[&] {
-           SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product + "\\Dependents", "d",
-                    Sz(dir / "dep.txt"));
+           SetValue(HKEY_LOCAL_MACHINE, DependentsPath(product), "d", Sz(dir / "dep.txt"));
+           SetValue(HKEY_LOCAL_MACHINE, ClaimListPath(product), key, Dword(1));
+           SetValue(HKEY_LOCAL_MACHINE, SharedKeyPath(key), kClaimMask, Dword(1));
            hook().ReplaceCommandLine(line);
          },
          [&] { return static_cast<uint32_t>(api().UninstInitialize(0, 0, 0)); },
@@ -385,7 +401,7 @@ TEST_F(FaultSweep, TheLogNeverChangesACall) {
   const std::string product = sandbox_.NewProduct("Logged"), key = sandbox_.NewSharedKey("K");
   // A claim refused for a mask of another type: the log line holds the
   // system's text for the status.
-  Sweep({[&] { SetValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\" + key, "Refcount", Sz("x")); },
+  Sweep({[&] { SetValue(HKEY_LOCAL_MACHINE, SharedKeyPath(key), kClaimMask, Sz("x")); },
          [&] {
            std::string p = product, k = key;
            return static_cast<uint32_t>(api().SetRefcountedKey(p.data(), k.data(), 1));

@@ -5,12 +5,16 @@
 #include <gmock/gmock.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <random>
+#include <regex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "guard_buffer.h"
@@ -64,7 +68,11 @@ class HostileInput : public LibraryTest {
   }
 };
 
-TEST_F(HostileInput, ProductKeysAndNames) {
+// The hostile strings themselves: run again under code page 932, where their
+// high bytes are lead and trail bytes of double-byte characters.
+using HostileText = HostileInput;
+
+TEST_F(HostileText, ProductKeysAndNames) {
   for (const std::string& text : HostileStrings()) {
     SCOPED_TRACE(text.size());
     GuardedBuffer a = GuardedBuffer::String(text);
@@ -84,10 +92,10 @@ TEST_F(HostileInput, ProductKeysAndNames) {
     std::string prefix = "QuillmoorX";
     api().UnregisterSpecificExtension(prefix.data(), b.data());
     ExpectNoCutOffNames(text);
-    DeleteTree(HKEY_LOCAL_MACHINE, kUninstall + "\\" + text);
-    DeleteTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\" + text);
+    DeleteTree(HKEY_LOCAL_MACHINE, ProductPath(text));
+    DeleteTree(HKEY_LOCAL_MACHINE, SharedKeyPath(text));
   }
-  DeleteTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\QmisHostileKey");
+  DeleteTree(HKEY_LOCAL_MACHINE, SharedKeyPath("QmisHostileKey"));
   DeleteTree(HKEY_LOCAL_MACHINE, kUninstall + "\\QmisHostileProduct");
   EXPECT_EQ(api().SetRefcountedKey(nullptr, nullptr, 1), 0);
 }
@@ -134,10 +142,10 @@ TEST_F(HostileInput, NullsAnywhereAndOverlongProductKeysReachNoSystemCall) {
   EXPECT_EQ(api().UninstInitialize(0, 0, 0), 0);
   const std::vector<Call> opens = hook().Calls("RegOpenKeyExA");
   ASSERT_FALSE(opens.empty());
-  for (const Call& open : opens) EXPECT_EQ(open.strings[1], "AudioCD\\shell");
+  for (const Call& open : opens) EXPECT_EQ(KeyPath(open), "AudioCD\\shell");
 }
 
-TEST_F(HostileInput, RegistryPathsAndFiles) {
+TEST_F(HostileText, RegistryPathsAndFiles) {
   TempDir dir;
   // The empty directory argument sums the current directory: make it ours.
   char previous[MAX_PATH];
@@ -175,7 +183,7 @@ TEST_F(HostileInput, RegistryPathsAndFiles) {
   EXPECT_EQ(api().KeyClean(HKEY_CURRENT_USER, nullptr), ERROR_INVALID_PARAMETER);
 }
 
-TEST_F(HostileInput, CommandLinesAndSpaces) {
+TEST_F(HostileText, CommandLinesAndSpaces) {
   for (const std::string& text : HostileStrings()) {
     SCOPED_TRACE(text.size());
     GuardedBuffer command = GuardedBuffer::String(text.empty() ? "C:\\nothing-here.exe" : text);
@@ -215,7 +223,7 @@ TEST_F(HostileInput, EachRefusalLeavesItsCode) {
   std::string longName(300, 'p'), product = "QmisHostileProduct", exists = dir / "exists.hive";
   std::string spaced = "a b";
   char text[300];
-  SetValue(HKEY_LOCAL_MACHINE, kMaker + "\\" + typed, "Refcount", Sz("x"));
+  SetValue(HKEY_LOCAL_MACHINE, SharedKeyPath(typed), kClaimMask, Sz("x"));
   struct Row {
     const char* what;
     std::function<void()> call;
@@ -263,8 +271,8 @@ TEST_F(HostileInput, EachRefusalLeavesItsCode) {
     EXPECT_EQ(code, row.code) << row.what;
   }
   hook().ClearRules();
-  DeleteTree(HKEY_LOCAL_MACHINE, kMaker + "\\" + typed);
-  DeleteTree(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product);
+  DeleteTree(HKEY_LOCAL_MACHINE, SharedKeyPath(typed));
+  DeleteTree(HKEY_LOCAL_MACHINE, ProductPath(product));
 }
 
 // A log that cannot be written changes nothing: with QMIS_LOG naming a file
@@ -283,21 +291,178 @@ TEST_F(HostileInput, ALogThatCannotBeWrittenChangesNothing) {
     };
     note("claim", api().SetRefcountedKey(p.data(), k.data(), 1));
     note("empty claim", api().SetRefcountedKey(empty.data(), k.data(), 1));
-    const auto after = ReadTree(HKEY_LOCAL_MACHINE, kMaker + "\\" + key);
+    const auto after = ReadTree(HKEY_LOCAL_MACHINE, SharedKeyPath(key));
     note("release", api().RemoveRefcountedKeys(p.data()));
     note("release again", api().RemoveRefcountedKeys(p.data()));
     for (const std::string& line : after) seen.push_back(line);
     return seen;
   };
   const std::vector<std::string> withoutLog = run();
-  for (const std::string& target :
-       {dir / "no such folder\\qmis.log", dir / "read-only.log", std::string("debug")}) {
+  for (const std::string& target : {dir / "no such folder\\qmis.log", dir / "read-only.log",
+                                    std::string("debug"), dir / std::string(260, 'l')}) {
     SCOPED_TRACE(target);
     SetEnvironmentVariableA("QMIS_LOG", target.c_str());
     EXPECT_EQ(run(), withoutLog);
     SetEnvironmentVariableA("QMIS_LOG", nullptr);
   }
   SetFileAttributesA((dir / "read-only.log").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// `text` with every character a regular expression gives a meaning escaped.
+std::string Escaped(const std::string& text) {
+  std::string escaped;
+  for (char c : text) {
+    if (std::strchr("\\^$.|?*+()[]{}", c) != nullptr) escaped += '\\';
+    escaped += c;
+  }
+  return escaped;
+}
+
+// Each call's line names the call and its arguments as given (text quoted,
+// cut after 80 characters; null; a root by its name), its result (in hex
+// when large), and for a failure the step, what it acted on and the
+// system's text for the status.
+TEST_F(HostileInput, EachLogLineSaysWhatWasCalledAndWhyItFailed) {
+  TempDir dir, counted;
+  counted.File("big.bin", 70000);
+  const std::string log = dir / "qmis.log", missing = dir / "missing-\xce\xa9";
+  SetEnvironmentVariableA("QMIS_LOG", log.c_str());
+  std::string empty, key = "x", product(100, 'p'), shared = "K", prefix(255, 'q'), ext = ".e";
+  api().KeyClean(HKEY_CURRENT_USER, empty.data());
+  api().KeyClean(reinterpret_cast<HKEY>(0x12345), key.data());
+  api().GetCopyFileSizeW(Wide(missing).c_str());
+  api().RenameDirectoryW(nullptr, nullptr);
+  hook().Fail("RegCreateKeyExA", 1, ERROR_ACCESS_DENIED);
+  api().SetRefcountedKey(product.data(), shared.data(), 1);
+  hook().ClearRules();
+  api().GetCopyFileSize(counted.path().c_str());
+  api().UnregisterSpecificExtension(prefix.data(), ext.data());
+  hook().Fail("FormatMessageW", 0, 0, ERROR_NOT_ENOUGH_MEMORY);
+  api().GetCopyFileSizeW(L"C:\\qmis-gone");
+  hook().ClearRules();
+  SetEnvironmentVariableA("QMIS_LOG", nullptr);
+  std::ifstream in(log, std::ios::binary);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) {
+    ASSERT_TRUE(line.ends_with("\r")) << line;
+    line.pop_back();
+    lines.push_back(line.substr(line.find(' ', line.find("pid ") + 4) + 1));
+  }
+  const std::string d = counted.path();
+  const std::string text = " \\(.+\\)";  // the system's text for the status
+  const std::vector<std::string> expected = {
+      "QmUninstall_KeyClean\\(HKCU, \"\"\\) = 87; argument check: error 87" + text,
+      "QmUninstall_KeyClean\\(0x12345, \"x\"\\) = 6; RegOpenKeyExA x: error 6" + text,
+      "QMSetup_GetCopyFileSizeW\\(\"C:[^\"]{78}\\.\\.\\.\"\\) = 0; FindFirstFileW " +
+          Escaped(missing) + ".*: error 3" + text,
+      "QmRenameDirectoryW\\(null, null\\) = 0; argument check: error 87" + text,
+      "QMSetup_SetRefcountedKey\\(\"" + std::string(80, 'p') +
+          "...\", \"K\", 1\\) = 0; RegCreateKeyExA .+: error 5" + text,
+      "QMSetup_GetCopyFileSize\\(\"" + Escaped(d) + "\"\\) = 0x11170",
+      "UnregisterSpecificExtension\\(\"" + std::string(80, 'q') + "...\", \".e\"\\); [^:]+ " +
+          prefix + ": error 206" + text,
+      "QMSetup_GetCopyFileSizeW\\(\"C:\\\\qmis-gone\"\\) = 0; FindFirstFileW .*: error 3",
+  };
+  ASSERT_EQ(lines.size(), expected.size()) << ::testing::PrintToString(lines);
+  for (size_t i = 0; i < lines.size(); ++i)
+    EXPECT_TRUE(std::regex_match(lines.at(i), std::regex(expected.at(i)))) << lines.at(i);
+}
+
+// Many threads in the library at once: every call gives its result, and
+// each thread its own last error.
+TEST_F(HostileInput, ManyThreadsAtOnceEachGetTheirOwnResult) {
+  TempDir dir;
+  dir.File("a.bin", 7);
+  constexpr int kThreads = 24;
+  std::atomic<int> inside{0};
+  hook().Replace("FindFirstFileW", [&](const uint32_t* a) -> uint32_t {
+    // Every thread waits here until all are inside a call (or a while).
+    ++inside;
+    for (int wait = 0; wait < 500 && inside < kThreads; ++wait) Sleep(10);
+    return hook().CallReal("FindFirstFileW", a);
+  });
+  std::vector<std::string> results(kThreads);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; ++i) {
+    threads.emplace_back([&, i] {
+      const bool found = i % 2 == 0;
+      const std::wstring path = Wide(found ? dir.path() : dir / "missing");
+      SetLastError(12345);
+      const DWORD size = api().GetCopyFileSizeW(path.c_str());
+      results[i] = std::to_string(size) + " " + std::to_string(GetLastError());
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  hook().ClearRules();
+  EXPECT_EQ(inside, kThreads);
+  for (int i = 0; i < kThreads; ++i) {
+    EXPECT_EQ(results[i], i % 2 == 0 ? "7 0" : "0 3") << i;
+  }
+}
+
+// A read the system reports whole, with far more bytes than the buffer the
+// library offered: taken as one too long, never used to copy, index or
+// write back (a size that were used would fault at once).
+TEST_F(HostileInput, NoSizeBeyondTheBufferOfferedIsEverUsed) {
+  constexpr DWORD kBeyond = 0x01000000;
+  const std::string product = sandbox_.NewProduct("Sized"), shell = "AudioCD\\shell";
+  const std::string entry = ProductPath(product);
+  SavedRenameLists lists;
+  TempDir dir;
+  dir.File("script.txt", 1);
+  const std::string pending = std::string("\\??\\C:\\a\0\0\0", 11);
+  struct Row {
+    const char* what;
+    const char* function;
+    std::function<void()> run, check;
+  };
+  const Row rows[] = {
+      {.what = "the AutoPlay default",
+       .function = "RegQueryValueExW",
+       .run = [&] { api().RegisterAutoInsertTag(std::string(product).data()); },
+       .check =
+           [&] {
+             EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, shell, ""), Sz("play"));
+             EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, shell, kSavedDefault), std::nullopt);
+           }},
+      {.what = "the pending rename list",
+       .function = "RegQueryValueExW",
+       .run = [&] { EXPECT_EQ(api().BackupPendingFileRename(), 0); },
+       .check =
+           [&] {
+             EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames),
+                       (RegValue{REG_MULTI_SZ, pending}));
+           }},
+      {.what = "a dependent's path",
+       .function = "RegEnumValueW",
+       .run =
+           [&] {
+             hook().ReplaceCommandLine("C:\\host.exe -f\"x\" -z" + product);
+             api().UninstInitialize(0, 0, 0);
+           },
+       .check = [&] { EXPECT_EQ(hook().Count("CreateProcessW"), 0); }},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    DeleteTree(HKEY_CLASSES_ROOT, "AudioCD");
+    sandbox_.Own(HKEY_CLASSES_ROOT, "AudioCD");
+    SetValue(HKEY_CLASSES_ROOT, shell, "", Sz("play"));
+    SetValue(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames, {REG_MULTI_SZ, pending});
+    SetValue(HKEY_LOCAL_MACHINE, entry + "\\Dependents", "a", Sz(dir / "script.txt"));
+    const bool query = std::string(row.function) == "RegQueryValueExW";
+    hook().Replace(row.function, [&](const uint32_t* a) -> uint32_t {
+      const uint32_t status = hook().CallReal(row.function, a);
+      BYTE* data = query ? QueriedData(a) : EnumeratedData(a);
+      if (status == ERROR_SUCCESS && data != nullptr)
+        *(query ? QueriedSize(a) : EnumeratedSize(a)) += kBeyond;
+      return status;
+    });
+    hook().ClearLog();
+    row.run();
+    hook().ClearRules();
+    row.check();
+  }
+  DeleteTree(HKEY_CLASSES_ROOT, "AudioCD");
 }
 
 // Each Unicode entry point gives what its ANSI twin gives for an empty path,
@@ -329,12 +494,25 @@ TEST_F(HostileInput, UnicodeEntryPointsRefuseAsTheirAnsiTwinsDo) {
               api().SilentRunExternalWait(command.data(), text));
   }
   SetCurrentDirectoryA(previous);
+  // Whichever of its paths is too long, a call is refused with that reason.
+  const std::wstring overlong(260, L'k'), hive = Wide(dir / "never.hive"),
+                                          folder = Wide(dir.path());
+  EXPECT_EQ(api().RegSaveKeyW(HKEY_CURRENT_USER, overlong.c_str(), hive.c_str()), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+  EXPECT_EQ(api().RegRestoreKeyW(HKEY_CURRENT_USER, overlong.c_str(), hive.c_str()), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+  const std::wstring key = Wide(kHostileRoot);
+  EXPECT_EQ(api().RegRestoreKeyW(HKEY_CURRENT_USER, key.c_str(), overlong.c_str()), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+  api().RenameDirectoryW(folder.c_str(), overlong.c_str());
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+  EXPECT_TRUE(PathExists(dir.path()));
   std::wstring lone = Wide(dir.path()) + L"\\a";
   lone += static_cast<wchar_t>(0xD800);
   lone += L"b";
   std::wstring searched;
   hook().Replace("FindFirstFileW", [&](const uint32_t* a) {
-    searched = reinterpret_cast<const wchar_t*>(a[0]);
+    searched = SearchPattern(a);
     return hook().CallReal("FindFirstFileW", a);
   });
   EXPECT_EQ(api().GetCopyFileSizeW(lone.c_str()), 0u);
@@ -350,7 +528,7 @@ std::string Model_RemoveSpaces(const std::string& text, DWORD length) {
   return head;
 }
 
-TEST_F(HostileInput, SpaceRemovalMatchesItsModel) {
+TEST_F(HostileText, SpaceRemovalMatchesItsModel) {
   std::mt19937 random(20261208);
   for (int i = 0; i < 2000; ++i) {
     std::string text(random() % 300, 'x');
@@ -458,7 +636,7 @@ TEST_F(HostileInput, ClaimsAndReleasesMatchTheirModel) {
         ASSERT_EQ(result, hadClaims ? 0 : 1) << "seed " << seed << ", step " << step;
       }
       for (const std::string& key : keys) {
-        const auto value = ReadValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\" + key, "Refcount");
+        const auto value = ReadValue(HKEY_LOCAL_MACHINE, SharedKeyPath(key), kClaimMask);
         ASSERT_EQ(value.has_value(), mask.count(key) == 1)
             << "seed " << seed << ", step " << step << ", " << key;
         if (value) {
@@ -467,9 +645,9 @@ TEST_F(HostileInput, ClaimsAndReleasesMatchTheirModel) {
       }
     }
     for (std::string product : products) api().RemoveRefcountedKeys(product.data());
-    DeleteTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\QmisModel");
+    DeleteTree(HKEY_LOCAL_MACHINE, SharedKeyPath("QmisModel"));
     for (const std::string& product : products)
-      DeleteTree(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product);
+      DeleteTree(HKEY_LOCAL_MACHINE, ProductPath(product));
   }
 }
 

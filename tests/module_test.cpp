@@ -2,6 +2,7 @@
 #include <gmock/gmock.h>
 
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <set>
 #include <string>
@@ -180,9 +181,20 @@ void ExpectVersionResource(const Exports& api, const std::string& path,
       {"ProductName", "QMIS"},
       {"CompanyName", "Quillmoor"},
       {"FileDescription", "QMIS setup and uninstall helper"}};
+  // Version readers find the strings by the translation table, as
+  // language and code page: the block they name must be there.
+  struct Translation {
+    WORD language, codePage;
+  }* translation = nullptr;
+  ASSERT_TRUE(VerQueryValueA(info.data(), "\\VarFileInfo\\Translation",
+                             reinterpret_cast<void**>(&translation), &length));
+  ASSERT_GE(length, sizeof *translation);
+  char block[40];
+  std::snprintf(block, sizeof block, "\\StringFileInfo\\%04x%04x\\", translation->language,
+                translation->codePage);
   for (const auto& [name, expected] : strings) {
     char* text = nullptr;
-    const std::string query = std::string("\\StringFileInfo\\040904B0\\") + name;
+    const std::string query = block + std::string(name);
     ASSERT_TRUE(
         VerQueryValueA(info.data(), query.c_str(), reinterpret_cast<void**>(&text), &length))
         << name;

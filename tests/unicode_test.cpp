@@ -99,17 +99,17 @@ TEST_F(Unicode, EveryNameIsCarriedWhole) {
        [&](const std::string& name) {
          SetStoredValue(HKEY_CLASSES_ROOT, kShell, "", StoredSz(name));
          api().RegisterAutoInsertTag(Product());
-         EXPECT_EQ(ReadStoredValue(HKEY_CLASSES_ROOT, kShell, "QmPrevious"), StoredSz(name));
+         EXPECT_EQ(ReadStoredValue(HKEY_CLASSES_ROOT, kShell, kSavedDefault), StoredSz(name));
          api().UnregisterAutoInsertTag(Product());
          EXPECT_EQ(ReadStoredValue(HKEY_CLASSES_ROOT, kShell, ""), StoredSz(name));
-         EXPECT_EQ(ReadStoredValue(HKEY_CLASSES_ROOT, kShell, "QmPrevious"), std::nullopt);
+         EXPECT_EQ(ReadStoredValue(HKEY_CLASSES_ROOT, kShell, kSavedDefault), std::nullopt);
        }},
       {"an extension's saved file type, handed back",
        [&](const std::string& name) {
          const std::string ext = "." + sandbox_.Unique("ext");
          sandbox_.Own(HKEY_CLASSES_ROOT, ext);
          SetValue(HKEY_CLASSES_ROOT, ext, "", Sz(handler_ + "File" + ext));
-         SetStoredValue(HKEY_CLASSES_ROOT, ext, "QmPrevious", StoredSz(name));
+         SetStoredValue(HKEY_CLASSES_ROOT, ext, kSavedDefault, StoredSz(name));
          std::string handler = handler_, extension = ext;
          api().UnregisterSpecificExtension(handler.data(), extension.data());
          EXPECT_EQ(ReadStoredValue(HKEY_CLASSES_ROOT, ext, ""), StoredSz(name));
@@ -134,7 +134,7 @@ TEST_F(Unicode, EveryNameIsCarriedWhole) {
            DWORD written = 0;
            WriteFile(out.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
          }
-         SetStoredValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product_ + "\\Dependents", "d",
+         SetStoredValue(HKEY_LOCAL_MACHINE, DependentsPath(product_), "d",
                         {REG_SZ, Utf16Bytes(Narrow(script)) + std::string(2, '\0')});
          const std::wstring own = Path(name + " host\\own.txt");
          MakeFile(own, 0);
@@ -178,7 +178,7 @@ TEST_F(Unicode, EveryNameIsCarriedWhole) {
          EXPECT_EQ(api().RegRestoreKeyW(HKEY_CURRENT_USER, Wide(key).c_str(), hive.c_str()), 1);
          // Wine's restore is a stub: what it was given is what can be checked.
          ASSERT_EQ(hook().Count("RegRestoreKeyW"), 1);
-         EXPECT_EQ(hook().Calls("RegRestoreKeyW")[0].strings[1], Narrow(hive));
+         EXPECT_EQ(FilePath(hook().Calls("RegRestoreKeyW").at(0)), Narrow(hive));
        }},
   };
   for (const std::string& name : kNames) {

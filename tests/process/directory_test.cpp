@@ -112,7 +112,7 @@ TEST_F(DirectorySize, SubdirectoriesThatWouldNotFitAreNotSearched) {
     SCOPED_TRACE(length);
     hook().ClearLog();
     hook().Replace("FindNextFileW", [this, length](const uint32_t* a) -> uint32_t {
-      auto* entry = reinterpret_cast<WIN32_FIND_DATAW*>(a[1]);
+      WIN32_FIND_DATAW* entry = FoundEntry(a);
       const uint32_t found = hook().CallReal("FindNextFileW", a);
       if (found && std::wcscmp(entry->cFileName, L"sub") == 0) {
         std::wmemset(entry->cFileName, L'n', length);

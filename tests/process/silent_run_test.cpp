@@ -8,6 +8,7 @@
 
 #include "library_test.h"
 #include "temp_dir.h"
+#include "wide.h"
 
 namespace qmis_test {
 namespace {
@@ -17,7 +18,7 @@ constexpr DWORD kFailed = 0x80004005;
 class SilentRun : public LibraryTest {
  protected:
   DWORD Run(const std::string& arguments, char* errorText) {
-    std::string command = "\"" + ProgramFolder() + "qmis-test-child.exe\" " + arguments;
+    std::string command = ChildCommand(arguments);
     return api().SilentRunExternalWait(command.data(), errorText);
   }
   static std::string SystemText(DWORD code) {
@@ -36,7 +37,7 @@ class SilentRun : public LibraryTest {
 // system's text (with its line break) for a failing code and is otherwise
 // left as the caller filled it.
 TEST_F(SilentRun, EachEndingGivesItsResultAndText) {
-  const std::string child = "\"" + ProgramFolder() + "qmis-test-child.exe\" ";
+  const std::string child = ChildCommand("");
   struct Row {
     std::string command;
     const char* failed;  // made to fail on every call, with `failure`
@@ -84,21 +85,20 @@ TEST_F(SilentRun, StartsQuietlyAndBlocksOnTheProcess) {
   PROCESS_INFORMATION started{};
   hook().Replace("CreateProcessW", [&](const uint32_t* a) -> uint32_t {
     const uint32_t ok = hook().CallReal("CreateProcessW", a);
-    started = *reinterpret_cast<const PROCESS_INFORMATION*>(a[9]);
+    started = *StartedProcess(a);
     return ok;
   });
   char text[300];
   EXPECT_EQ(Run("7 200", text), 7u);
   std::vector<uint32_t> closed;  // the thread's handle first, then the process's
-  for (const Call& call : hook().Calls("CloseHandle")) closed.push_back(call.args[0]);
+  for (const Call& call : hook().Calls("CloseHandle")) closed.push_back(HandleArgument(call));
   EXPECT_EQ(closed, (std::vector<uint32_t>{reinterpret_cast<uintptr_t>(started.hThread),
                                            reinterpret_cast<uintptr_t>(started.hProcess)}));
   const Call create = hook().Calls("CreateProcessW").at(0);
-  EXPECT_EQ(create.args[0], 0u);  // no application name
-  EXPECT_EQ(create.args[4], 0u);  // handles not inherited
-  EXPECT_EQ(create.args[5], 0u);  // creation flags
-  const Call wait = hook().Calls("WaitForSingleObject").at(0);
-  EXPECT_EQ(wait.args[1], INFINITE);
+  EXPECT_FALSE(NamesAnApplication(create));  // the command line's first word is the program
+  EXPECT_FALSE(InheritsHandles(create));     // the installer's handles stay its own
+  EXPECT_EQ(CreationFlags(create), 0u);      // no console of its own, not suspended
+  EXPECT_EQ(Timeout(hook().Calls("WaitForSingleObject").at(0)), INFINITE);
   EXPECT_EQ(hook().Count("GetExitCodeProcess"), 1);  // read once, after the end: no polling
 }
 
@@ -113,24 +113,56 @@ TEST_F(SilentRun, ShowsTheWaitCursorAndRestoresThePreviousOne) {
   EXPECT_EQ(GetCursor(), previous);
   const std::vector<Call> set = hook().Calls("SetCursor");
   ASSERT_EQ(set.size(), 4u);
-  EXPECT_EQ(set[0].args[0], reinterpret_cast<uintptr_t>(LoadCursorA(nullptr, IDC_WAIT)));
-  EXPECT_EQ(set[1].args[0], reinterpret_cast<uintptr_t>(previous));
+  std::vector<uint32_t> shown;
+  for (const Call& call : set) shown.push_back(HandleArgument(call));
+  const auto wait = reinterpret_cast<uintptr_t>(LoadCursorA(nullptr, IDC_WAIT)),
+             before = reinterpret_cast<uintptr_t>(previous);
+  EXPECT_EQ(shown, (std::vector<uint32_t>{wait, before, wait, before}));
 }
 
+// The system's text is copied up to its length or its zero, at most 259
+// units, and never with half of a surrogate pair.
 TEST_F(SilentRun, LongTextIsCutAtAWholeCharacterWithinTheBuffer) {
-  hook().Replace("FormatMessageW", [](const uint32_t* a) -> uint32_t {
-    const std::wstring message(400, L'm');
-    const size_t bytes = (message.size() + 1) * sizeof(wchar_t);
-    auto* block = static_cast<wchar_t*>(LocalAlloc(LMEM_FIXED, bytes));
-    std::memcpy(block, message.c_str(), bytes);
-    *reinterpret_cast<wchar_t**>(a[4]) = block;
-    return static_cast<uint32_t>(message.size());
-  });
-  char text[400];
-  std::memset(text, 0xBD, sizeof text);
-  EXPECT_EQ(Run("5", text), 5u);
-  EXPECT_EQ(std::strlen(text), 259u);
-  EXPECT_EQ(static_cast<unsigned char>(text[260]), 0xBD);
+  const std::wstring pair = L"\U0001F600";
+  struct Row {
+    const char* what;
+    std::wstring message;
+    DWORD length;  // as the system reports it
+    std::string copied;
+  };
+  const Row rows[] = {
+      {.what = "too long",
+       .message = std::wstring(400, L'm'),
+       .length = 400,
+       .copied = std::string(259, 'm')},
+      {.what = "a pair across the cut",
+       .message = std::wstring(258, L'm') + pair + L"tail",
+       .length = 264,
+       .copied = std::string(258, 'm')},
+      {.what = "a pair within it",
+       .message = std::wstring(257, L'm') + pair + L"tail",
+       .length = 263,
+       .copied = std::string(257, 'm') + Narrow(pair, CP_ACP)},
+      {.what = "a zero before its length",
+       .message = std::wstring(L"ab\0cd", 5),
+       .length = 5,
+       .copied = "ab"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    hook().Replace("FormatMessageW", [&](const uint32_t* a) -> uint32_t {
+      const size_t bytes = (row.message.size() + 1) * sizeof(wchar_t);
+      auto* block = static_cast<wchar_t*>(LocalAlloc(LMEM_FIXED, bytes));
+      std::memcpy(block, row.message.c_str(), bytes);
+      HandOutMessage(a, block);
+      return row.length;
+    });
+    char text[400];
+    std::memset(text, 0xBD, sizeof text);
+    EXPECT_EQ(Run("5", text), 5u);
+    EXPECT_EQ(std::string(text), row.copied);
+    EXPECT_EQ(static_cast<unsigned char>(text[260]), 0xBD);
+  }
 }
 
 // 3010 (restart required) is success: no text is fetched, even where the
@@ -139,7 +171,7 @@ TEST_F(SilentRun, RebootRequiredIsSuccessWhateverTheSystemWouldSay) {
   hook().Replace("FormatMessageW", [](const uint32_t* a) -> uint32_t {
     auto* block = static_cast<wchar_t*>(LocalAlloc(LMEM_FIXED, 7 * sizeof(wchar_t)));
     std::memcpy(block, L"reboot", 7 * sizeof(wchar_t));
-    *reinterpret_cast<wchar_t**>(a[4]) = block;
+    HandOutMessage(a, block);
     return 6;
   });
   char text[300];

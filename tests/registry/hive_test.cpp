@@ -12,6 +12,8 @@
 namespace qmis_test {
 namespace {
 
+using ::testing::ElementsAre;
+
 bool PrivilegeEnabled(const char* name) {
   qmis::UniqueHandle token;
   OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put());
@@ -55,7 +57,7 @@ class Hive : public LibraryTest {
   void RestoreReports(LONG status) {
     hook().Replace("RegRestoreKeyW", [this, status](const uint32_t* a) -> uint32_t {
       restoreSawPrivilege_ = PrivilegeEnabled(SE_RESTORE_NAME);
-      restoreFlags_ = a[2];
+      restoreFlags_ = RestoreFlags(a);
       return status;
     });
   }
@@ -72,10 +74,9 @@ TEST_F(Hive, SavingAMissingKeyCreatesItAndWritesTheFile) {
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, key_));
   EXPECT_TRUE(PathExists(file_));
   EXPECT_FALSE(PrivilegeEnabled(SE_BACKUP_NAME));  // off again
-  const Call create = hook().Calls("RegCreateKeyExW").at(0);
-  EXPECT_EQ(create.args[4], static_cast<uint32_t>(REG_OPTION_BACKUP_RESTORE));
-  EXPECT_EQ(create.args[5], static_cast<uint32_t>(KEY_WRITE));
-  EXPECT_EQ(hook().Calls("RegSaveKeyW").at(0).args[2], 0u);  // the system's default security
+  // Opened for writing with backup semantics, so that the save reads every
+  // key below whatever its security.
+  EXPECT_THAT(Opens(hook().Log()), ElementsAre("create " + key_ + " write options 4"));
 }
 
 TEST_F(Hive, ExistingFileIsNeverReplaced) {
@@ -94,27 +95,15 @@ TEST_F(Hive, PrivilegeAlreadyOnStaysOn) {
   SetPrivilege(SE_BACKUP_NAME, false);
 }
 
-TEST_F(Hive, PrivilegeIsSwitchedOnWithTheStatedRecordAndPutBack) {
+TEST_F(Hive, PrivilegeIsOnForTheRestoreAndPutBackAfter) {
   RestoreReports(ERROR_SUCCESS);
   EXPECT_EQ(Restore(), 1);
   EXPECT_TRUE(restoreSawPrivilege_);
   EXPECT_EQ(restoreFlags_, 0u);
   EXPECT_FALSE(PrivilegeEnabled(SE_RESTORE_NAME));
-  const std::vector<Call> adjust = hook().Calls("AdjustTokenPrivileges");
-  ASSERT_EQ(adjust.size(), 2u);
-  EXPECT_EQ(adjust[0].args[1], 0u);                 // not "disable all"
-  EXPECT_EQ(adjust[0].args[3], 16u);                // one-entry record
-  EXPECT_NE(adjust[0].args[4], 0u);                 // previous state received
-  EXPECT_EQ(adjust[0].counts[5], 16u);              // with room for one entry
-  EXPECT_EQ(adjust[1].args[2], adjust[0].args[4]);  // and that is what is put back
-  EXPECT_EQ(adjust[1].args[3], 16u);
-  EXPECT_EQ(adjust[1].args[4], 0u);
-  EXPECT_EQ(hook().Calls("OpenProcessToken").at(0).args[1],
-            static_cast<uint32_t>(TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY));
-  EXPECT_EQ(hook().Calls("LookupPrivilegeValueA").at(0).args[0], 0u);  // on the local system
-  const Call create = hook().Calls("RegCreateKeyExW").at(0);
-  EXPECT_EQ(create.args[4], 0u);
-  EXPECT_EQ(create.args[5], static_cast<uint32_t>(KEY_ALL_ACCESS));
+  // Switched on once and put back once; the key is made, for all access.
+  EXPECT_EQ(hook().Count("AdjustTokenPrivileges"), 2);
+  EXPECT_THAT(Opens(hook().Log()), ElementsAre("create " + key_ + " all"));
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, key_));  // created first
 }
 
@@ -134,37 +123,90 @@ TEST_F(Hive, PutBackLeavingAnErrorGivesZero) {
 // Each failure gives 0: the save or restore is attempted wherever the key
 // opened (and the key made stays), and the privilege is off again after.
 TEST_F(Hive, EachFailureGivesZeroAndLeavesThePrivilegeOff) {
+  enum class Operation { kSave, kRestore };
+  using enum Operation;
   struct Row {
     const char* what;
-    bool save;
-    const char* failed;  // every call when nth is 0
-    int nth;
+    Operation operation;
+    const char* failed;
+    int nth;  // 0: every call
     uint32_t result;
-    int applied, adjusts, closes;  // calls of the save or restore, the privilege, the token
+    // How often the save or restore was made, the privilege switched and
+    // the token closed.
+    int applied, switched, tokensClosed;
   };
   const Row rows[] = {
-      {"restore: no such file", false, "RegRestoreKeyW", 0, ERROR_FILE_NOT_FOUND, 1, 2, 1},
-      {"restore: no privilege", false, "RegRestoreKeyW", 0, ERROR_PRIVILEGE_NOT_HELD, 1, 2, 1},
-      {"restore: handles open below", false, "RegRestoreKeyW", 0, ERROR_SHARING_VIOLATION, 1, 2, 1},
-      {"save refused by the system", true, "RegSaveKeyW", 0, ERROR_ALREADY_EXISTS, 1, 2, 1},
-      {"enabling fails outright: nothing to put back", true, "AdjustTokenPrivileges", 1, FALSE, 1,
-       1, 1},
-      {"no token: restored, yet no success", false, "OpenProcessToken", 0, FALSE, 1, 0, 0},
-      {"the key cannot be opened", true, "RegCreateKeyExW", 0, ERROR_ACCESS_DENIED, 0, 2, 1},
+      {.what = "restore: no such file",
+       .operation = kRestore,
+       .failed = "RegRestoreKeyW",
+       .nth = 0,
+       .result = ERROR_FILE_NOT_FOUND,
+       .applied = 1,
+       .switched = 2,
+       .tokensClosed = 1},
+      {.what = "restore: no privilege",
+       .operation = kRestore,
+       .failed = "RegRestoreKeyW",
+       .nth = 0,
+       .result = ERROR_PRIVILEGE_NOT_HELD,
+       .applied = 1,
+       .switched = 2,
+       .tokensClosed = 1},
+      {.what = "restore: handles open below",
+       .operation = kRestore,
+       .failed = "RegRestoreKeyW",
+       .nth = 0,
+       .result = ERROR_SHARING_VIOLATION,
+       .applied = 1,
+       .switched = 2,
+       .tokensClosed = 1},
+      {.what = "save refused by the system",
+       .operation = kSave,
+       .failed = "RegSaveKeyW",
+       .nth = 0,
+       .result = ERROR_ALREADY_EXISTS,
+       .applied = 1,
+       .switched = 2,
+       .tokensClosed = 1},
+      {.what = "enabling fails outright: nothing to put back",
+       .operation = kSave,
+       .failed = "AdjustTokenPrivileges",
+       .nth = 1,
+       .result = FALSE,
+       .applied = 1,
+       .switched = 1,
+       .tokensClosed = 1},
+      {.what = "no token: restored, yet no success",
+       .operation = kRestore,
+       .failed = "OpenProcessToken",
+       .nth = 0,
+       .result = FALSE,
+       .applied = 1,
+       .switched = 0,
+       .tokensClosed = 0},
+      {.what = "the key cannot be opened",
+       .operation = kSave,
+       .failed = "RegCreateKeyExW",
+       .nth = 0,
+       .result = ERROR_ACCESS_DENIED,
+       .applied = 0,
+       .switched = 2,
+       .tokensClosed = 1},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
+    const bool save = row.operation == kSave;
     DeleteTree(HKEY_CURRENT_USER, key_);
     DeleteFileA(file_.c_str());
     hook().ClearLog();
-    if (!row.save) RestoreReports(ERROR_SUCCESS);
+    if (!save) RestoreReports(ERROR_SUCCESS);
     hook().Fail(row.failed, row.nth, row.result, ERROR_ACCESS_DENIED);
-    EXPECT_EQ(row.save ? Save() : Restore(), 0);
+    EXPECT_EQ(save ? Save() : Restore(), 0);
     hook().ClearRules();
-    EXPECT_EQ(hook().Count(row.save ? "RegSaveKeyW" : "RegRestoreKeyW"), row.applied);
-    EXPECT_EQ(hook().Count("AdjustTokenPrivileges"), row.adjusts);
-    EXPECT_EQ(hook().Count("CloseHandle"), row.closes);
-    EXPECT_FALSE(PrivilegeEnabled(row.save ? SE_BACKUP_NAME : SE_RESTORE_NAME));
+    EXPECT_EQ(hook().Count(save ? "RegSaveKeyW" : "RegRestoreKeyW"), row.applied);
+    EXPECT_EQ(hook().Count("AdjustTokenPrivileges"), row.switched);
+    EXPECT_EQ(hook().Count("CloseHandle"), row.tokensClosed);
+    EXPECT_FALSE(PrivilegeEnabled(save ? SE_BACKUP_NAME : SE_RESTORE_NAME));
     EXPECT_EQ(KeyExists(HKEY_CURRENT_USER, key_), row.applied == 1);
   }
   std::string path = key_;

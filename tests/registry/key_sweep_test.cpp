@@ -30,11 +30,13 @@ class KeySweep : public LibraryTest {
 };
 
 TEST_F(KeySweep, EmptyBranchGoesAndABranchWithAValueStaysWhole) {
-  CreateTree(HKEY_CURRENT_USER, key_, {"A\\x\\y", "A\\z", "B\\empty", "B\\m\\n"});
+  CreateTree(HKEY_CURRENT_USER, key_, {"A\\x\\y", "A\\z", "B\\empty", "B\\m\\n", "C\\long"});
   SetValue(HKEY_CURRENT_USER, key_ + "\\B\\m\\n", "v", Dword(1));
+  // A value whose name is longer than the probe's buffer is a value too.
+  SetValue(HKEY_CURRENT_USER, key_ + "\\C\\long", std::string(300, 'v'), Sz(""));
   SetValue(HKEY_CURRENT_USER, key_, "own", Sz("the swept key's values do not matter"));
   EXPECT_EQ(Clean(), ERROR_SUCCESS);
-  EXPECT_THAT(Keys(), ElementsAre("B", "B\\empty", "B\\m", "B\\m\\n"));
+  EXPECT_THAT(Keys(), ElementsAre("B", "B\\empty", "B\\m", "B\\m\\n", "C", "C\\long"));
 }
 
 TEST_F(KeySweep, SetDefaultValueCountsAsAValue) {

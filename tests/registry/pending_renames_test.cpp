@@ -24,8 +24,40 @@ std::optional<RegValue> Get(const std::string& name) {
 
 RegValue MultiSz(const std::string& bytes) { return {REG_MULTI_SZ, bytes}; }
 
+enum class Operation { kBackup, kRestore };
+using enum Operation;
+
+using List = std::optional<RegValue>;
+
+List M(const std::string& bytes) { return MultiSz(bytes); }
+// A list of `size` bytes of `c`, ending in its two empty strings.
+std::string Filled(size_t size, char c) { return std::string(size - 2, c) + std::string(2, '\0'); }
+
+// The lists before a call, its result, and the lists after it.
+struct ListsRow {
+  const char* what;
+  Operation operation;
+  List parked, pending;
+  int result;
+  List parkedAfter, pendingAfter;
+};
+
 class PendingRenames : public LibraryTest {
  protected:
+  static int Call(Operation operation) {
+    return operation == kRestore ? api().RestorePendingFileRename()
+                                 : api().BackupPendingFileRename();
+  }
+  static void ExpectRows(const std::vector<ListsRow>& rows) {
+    for (const ListsRow& row : rows) {
+      SCOPED_TRACE(row.what);
+      Put(kParkedRenames, row.parked);
+      Put(kPendingRenames, row.pending);
+      EXPECT_EQ(Call(row.operation), row.result);
+      EXPECT_EQ(Get(kParkedRenames), row.parkedAfter);
+      EXPECT_EQ(Get(kPendingRenames), row.pendingAfter);
+    }
+  }
   SavedRenameLists lists_;
 };
 
@@ -89,132 +121,361 @@ TEST_F(PendingRenames, RenameScheduledAfterAJoiningRestoreIsCarriedOut) {
   for (const char* name : {"a2", "b2", "c2"}) EXPECT_TRUE(PathExists(dir / name)) << name;
 }
 
-// Each call leaves the lists its rules give. A backup or a restore cut off
-// between its write and its deletion leaves both values: the same call again
-// ends as one whole call would, while lists that merely share entries are
-// still joined. Each list is read whole up to 65,536 bytes; one byte more and
-// it is not parked, nor a parked one merged back.
-TEST_F(PendingRenames, EachCallLeavesTheListsItsRulesGive) {
-  using List = std::optional<RegValue>;
-  const List none;
-  auto m = [](const std::string& bytes) -> List { return MultiSz(bytes); };
-  auto filled = [](size_t size, char c) { return std::string(size - 2, c) + std::string(2, '\0'); };
-  const std::string a = kListA.substr(0, kListA.size() - 1), b = kListB.substr(0, 10);
-  const std::string limit = filled(0x10000, 'x'), over = filled(0x10001, 'x');
-  // 64 KiB joined, and one byte more.
-  const std::string x32k = filled(32768, 'x'), y32k = filled(32769, 'y'),
-                    y32k1 = filled(32770, 'y');
-  const std::string x40k = filled(40002, 'x'), y40k = filled(40002, 'y'), y70k = filled(70002, 'y');
-  struct Row {
-    const char* what;
-    bool restore;
-    List parked, pending;  // before
-    int result;
-    List parkedAfter, pendingAfter;
-  };
-  const Row rows[] = {
-      {"backup", false, none, m(kListA), 1, m(kListA), none},
-      {"restore, nothing scheduled since", true, m(kListA), none, 1, none, m(kListA)},
-      // The lists are joined as stored, in UTF-16: the parked list's last two
-      // bytes go, whatever they hold.
-      {"restore: the parked type, its last two bytes dropped even when not zero", true,
-       RegValue{REG_BINARY, "abcd"}, m(kListB), 1, none,
-       RegValue{REG_BINARY, "ab" + Utf16Bytes(kListB)}},
-      {"restore, nothing parked", true, none, m(kListA), 0, none, m(kListA)},
-      {"backup, nothing pending", false, m(kListB), none, 0, m(kListB), none},
-      {"second backup: the earlier parked entries in front", false, m(kListA), m(kListB), 1,
-       m(a + kListB), none},
-      {"restore, an empty parked value", true, m(""), m(kListB), 1, none, m(kListB)},
-      {"backup cut off, nothing parked before", false, m(kListA), m(kListA), 1, m(kListA), none},
-      {"backup cut off behind an earlier parked list", false, m(a + kListB), m(kListB), 1,
-       m(a + kListB), none},
-      {"backup after a cut-off restore", false, m(kListA), m(a + kListB), 1, m(a + kListB), none},
-      {"restore cut off, nothing pending before", true, m(kListA), m(kListA), 1, none, m(kListA)},
-      {"restore cut off before newer entries", true, m(kListA), m(a + kListB), 1, none,
-       m(a + kListB)},
-      {"restore after a cut-off backup", true, m(a + kListB), m(kListB), 1, none, m(a + kListB)},
-      {"parked entries after other pending ones", true, m(kListA), m(b + kListA), 1, none,
-       m(a + b + kListA)},
-      {"pending holds the parked list's last entry, then another", true, m(a + kListB),
-       m(b + kListA), 1, none, m(a + b + b + kListA)},
-      {"backup whose joined list would not read back", false, m(x40k), m(y40k), 0, m(x40k),
-       m(y40k)},
-      {"second backup joining to exactly 64 KiB", false, m(x32k), m(y32k), 1,
-       m(x32k.substr(0, 32767) + y32k), none},
-      {"second backup joining to one byte more", false, m(x32k), m(y32k1), 0, m(x32k), m(y32k1)},
-      {"backup of a list over 64 KiB", false, m(kListA), m(y70k), 0, m(kListA), m(y70k)},
-      {"restore beside a pending list over 64 KiB", true, m(kListA), m(y70k), 1, none, m(a + y70k)},
-      {"backup of exactly 64 KiB", false, none, m(limit), 1, m(limit), none},
-      {"backup of one byte more", false, none, m(over), 0, none, m(over)},
-      {"restore of exactly 64 KiB", true, m(limit), none, 1, none, m(limit)},
-      {"restore of one byte more", true, m(over), none, 0, m(over), none},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.what);
-    Put(kParkedRenames, row.parked);
-    Put(kPendingRenames, row.pending);
-    EXPECT_EQ(row.restore ? api().RestorePendingFileRename() : api().BackupPendingFileRename(),
-              row.result);
-    EXPECT_EQ(Get(kParkedRenames), row.parkedAfter);
-    EXPECT_EQ(Get(kPendingRenames), row.pendingAfter);
-  }
+const std::string kA = kListA.substr(0, kListA.size() - 1), kB = kListB.substr(0, 10);
+const List kNone;
+
+// The parked entries come first, then the pending ones, in the older
+// list's type; a list that is empty or missing adds nothing.
+TEST_F(PendingRenames, EachCallJoinsTheListsAsItsRulesSay) {
+  ExpectRows({
+      {.what = "backup",
+       .operation = kBackup,
+       .parked = kNone,
+       .pending = M(kListA),
+       .result = 1,
+       .parkedAfter = M(kListA),
+       .pendingAfter = kNone},
+      {.what = "restore, nothing scheduled since",
+       .operation = kRestore,
+       .parked = M(kListA),
+       .pending = kNone,
+       .result = 1,
+       .parkedAfter = kNone,
+       .pendingAfter = M(kListA)},
+      // Joined as stored, in UTF-16: the parked list's last two bytes go,
+      // whatever they hold.
+      {.what = "restore: the parked type, its last two bytes dropped even when not zero",
+       .operation = kRestore,
+       .parked = RegValue{REG_BINARY, "abcd"},
+       .pending = M(kListB),
+       .result = 1,
+       .parkedAfter = kNone,
+       .pendingAfter = RegValue{REG_BINARY, "ab" + Utf16Bytes(kListB)}},
+      {.what = "restore of a one-byte parked list: no entry, nothing to join",
+       .operation = kRestore,
+       .parked = RegValue{REG_BINARY, "z"},
+       .pending = M(kListB),
+       .result = 1,
+       .parkedAfter = kNone,
+       .pendingAfter = M(kListB)},
+      {.what = "backup of a list of another type: parked as that type",
+       .operation = kBackup,
+       .parked = kNone,
+       .pending = RegValue{REG_BINARY, "abcd"},
+       .result = 1,
+       .parkedAfter = RegValue{REG_BINARY, "abcd"},
+       .pendingAfter = kNone},
+      {.what = "second backup: the parked list's type",
+       .operation = kBackup,
+       .parked = RegValue{REG_BINARY, std::string("xy\0\0", 4)},
+       .pending = M(kListB),
+       .result = 1,
+       .parkedAfter = RegValue{REG_BINARY, "xy" + Utf16Bytes(kListB)},
+       .pendingAfter = kNone},
+      {.what = "restore, nothing parked",
+       .operation = kRestore,
+       .parked = kNone,
+       .pending = M(kListA),
+       .result = 0,
+       .parkedAfter = kNone,
+       .pendingAfter = M(kListA)},
+      {.what = "backup, nothing pending",
+       .operation = kBackup,
+       .parked = M(kListB),
+       .pending = kNone,
+       .result = 0,
+       .parkedAfter = M(kListB),
+       .pendingAfter = kNone},
+      {.what = "second backup: the earlier parked entries in front",
+       .operation = kBackup,
+       .parked = M(kListA),
+       .pending = M(kListB),
+       .result = 1,
+       .parkedAfter = M(kA + kListB),
+       .pendingAfter = kNone},
+      {.what = "restore, an empty parked value",
+       .operation = kRestore,
+       .parked = M(""),
+       .pending = M(kListB),
+       .result = 1,
+       .parkedAfter = kNone,
+       .pendingAfter = M(kListB)},
+      {.what = "parked entries after other pending ones",
+       .operation = kRestore,
+       .parked = M(kListA),
+       .pending = M(kB + kListA),
+       .result = 1,
+       .parkedAfter = kNone,
+       .pendingAfter = M(kA + kB + kListA)},
+      {.what = "pending holds the parked list's last entry, then another",
+       .operation = kRestore,
+       .parked = M(kA + kListB),
+       .pending = M(kB + kListA),
+       .result = 1,
+       .parkedAfter = kNone,
+       .pendingAfter = M(kA + kB + kB + kListA)},
+  });
 }
 
-// Another program schedules a rename while a backup or a restore runs: once,
-// right after the call first read the pending list, or after every read of
-// it. The call reads the list again just before it deletes or
-// writes over it and takes in what was added; a list that grows on every
-// read makes it give up, after a bounded number of reads, with nothing
-// deleted or written over.
-TEST_F(PendingRenames, RenamesScheduledWhileACallRunsAreKept) {
+// A backup or a restore cut off between its write and its deletion leaves
+// both values: the same call again ends as one whole call would, while lists
+// that merely share entries are still joined.
+TEST_F(PendingRenames, ACallCutOffIsFinishedByTheNextOne) {
+  ExpectRows({
+      {.what = "backup cut off, nothing parked before",
+       .operation = kBackup,
+       .parked = M(kListA),
+       .pending = M(kListA),
+       .result = 1,
+       .parkedAfter = M(kListA),
+       .pendingAfter = kNone},
+      {.what = "backup cut off behind an earlier parked list",
+       .operation = kBackup,
+       .parked = M(kA + kListB),
+       .pending = M(kListB),
+       .result = 1,
+       .parkedAfter = M(kA + kListB),
+       .pendingAfter = kNone},
+      {.what = "backup after a cut-off restore",
+       .operation = kBackup,
+       .parked = M(kListA),
+       .pending = M(kA + kListB),
+       .result = 1,
+       .parkedAfter = M(kA + kListB),
+       .pendingAfter = kNone},
+      {.what = "restore cut off, nothing pending before",
+       .operation = kRestore,
+       .parked = M(kListA),
+       .pending = M(kListA),
+       .result = 1,
+       .parkedAfter = kNone,
+       .pendingAfter = M(kListA)},
+      {.what = "restore cut off before newer entries",
+       .operation = kRestore,
+       .parked = M(kListA),
+       .pending = M(kA + kListB),
+       .result = 1,
+       .parkedAfter = kNone,
+       .pendingAfter = M(kA + kListB)},
+      {.what = "restore after a cut-off backup",
+       .operation = kRestore,
+       .parked = M(kA + kListB),
+       .pending = M(kListB),
+       .result = 1,
+       .parkedAfter = kNone,
+       .pendingAfter = M(kA + kListB)},
+  });
+}
+
+// Each list is read whole up to 65,536 bytes; one byte more and it is not
+// parked, nor a parked one merged back, nor written over.
+TEST_F(PendingRenames, ListsAreReadWholeUpTo64KiB) {
+  const std::string limit = Filled(0x10000, 'x'), over = Filled(0x10001, 'x');
+  // 64 KiB joined, and one byte more.
+  const std::string x32k = Filled(32768, 'x'), y32k = Filled(32769, 'y'),
+                    y32k1 = Filled(32770, 'y');
+  const std::string x40k = Filled(40002, 'x'), y40k = Filled(40002, 'y'), y70k = Filled(70002, 'y');
+  ExpectRows({
+      {.what = "backup whose joined list would not read back",
+       .operation = kBackup,
+       .parked = M(x40k),
+       .pending = M(y40k),
+       .result = 0,
+       .parkedAfter = M(x40k),
+       .pendingAfter = M(y40k)},
+      {.what = "second backup joining to exactly 64 KiB",
+       .operation = kBackup,
+       .parked = M(x32k),
+       .pending = M(y32k),
+       .result = 1,
+       .parkedAfter = M(x32k.substr(0, 32767) + y32k),
+       .pendingAfter = kNone},
+      {.what = "second backup joining to one byte more",
+       .operation = kBackup,
+       .parked = M(x32k),
+       .pending = M(y32k1),
+       .result = 0,
+       .parkedAfter = M(x32k),
+       .pendingAfter = M(y32k1)},
+      {.what = "backup of a list over 64 KiB",
+       .operation = kBackup,
+       .parked = M(kListA),
+       .pending = M(y70k),
+       .result = 0,
+       .parkedAfter = M(kListA),
+       .pendingAfter = M(y70k)},
+      {.what = "backup beside a parked list over 64 KiB",
+       .operation = kBackup,
+       .parked = M(y70k),
+       .pending = M(kListA),
+       .result = 0,
+       .parkedAfter = M(y70k),
+       .pendingAfter = M(kListA)},
+      {.what = "restore beside a pending list over 64 KiB",
+       .operation = kRestore,
+       .parked = M(kListA),
+       .pending = M(y70k),
+       .result = 1,
+       .parkedAfter = kNone,
+       .pendingAfter = M(kA + y70k)},
+      {.what = "backup of exactly 64 KiB",
+       .operation = kBackup,
+       .parked = kNone,
+       .pending = M(limit),
+       .result = 1,
+       .parkedAfter = M(limit),
+       .pendingAfter = kNone},
+      {.what = "backup of one byte more",
+       .operation = kBackup,
+       .parked = kNone,
+       .pending = M(over),
+       .result = 0,
+       .parkedAfter = kNone,
+       .pendingAfter = M(over)},
+      {.what = "restore of exactly 64 KiB",
+       .operation = kRestore,
+       .parked = M(limit),
+       .pending = kNone,
+       .result = 1,
+       .parkedAfter = kNone,
+       .pendingAfter = M(limit)},
+      {.what = "restore of one byte more",
+       .operation = kRestore,
+       .parked = M(over),
+       .pending = kNone,
+       .result = 0,
+       .parkedAfter = M(over),
+       .pendingAfter = kNone},
+  });
+}
+
+// Another program changes the pending list while a backup or a restore runs:
+// right after the call first read it, after every read of it, or between a
+// read's size and its bytes. The call reads the list again just before it
+// deletes or writes over it and takes in what it now holds; a list that
+// changes on every read makes it give up, after a bounded number of reads,
+// with nothing deleted or written over.
+TEST_F(PendingRenames, ListsChangedWhileACallRunsLoseNothing) {
+  enum class When { kAfterTheFirstRead, kAfterEveryRead, kBeforeTheFirstRead, kBeforeEveryRead };
+  enum class Change { kSchedule, kSameSizeOtherEntry, kOtherType, kDelete };
   struct Row {
     const char* what;
-    bool restore, always;
+    Operation operation;
+    When when;
+    Change change = Change::kSchedule;
     int result;
+    bool parkingAgainFails = false;
   };
+  using enum When;
+  using enum Change;
   const Row rows[] = {
-      {"backup, one rename meanwhile", false, false, 1},
-      {"backup, a rename after every read", false, true, 0},
-      {"restore, one rename meanwhile", true, false, 1},
-      {"restore, a rename after every read", true, true, 0},
+      {.what = "backup, one rename meanwhile",
+       .operation = kBackup,
+       .when = kAfterTheFirstRead,
+       .result = 1},
+      {.what = "backup, a rename after every read",
+       .operation = kBackup,
+       .when = kAfterEveryRead,
+       .result = 0},
+      {.what = "restore, one rename meanwhile",
+       .operation = kRestore,
+       .when = kAfterTheFirstRead,
+       .result = 1},
+      {.what = "restore, a rename after every read",
+       .operation = kRestore,
+       .when = kAfterEveryRead,
+       .result = 0},
+      {.what = "backup, a rename between the size and the bytes",
+       .operation = kBackup,
+       .when = kBeforeTheFirstRead,
+       .result = 1},
+      {.what = "backup, a rename between every size and its bytes",
+       .operation = kBackup,
+       .when = kBeforeEveryRead,
+       .result = 0},
+      {.what = "backup, an entry replaced by one of the same size",
+       .operation = kBackup,
+       .when = kAfterTheFirstRead,
+       .change = kSameSizeOtherEntry,
+       .result = 1},
+      {.what = "backup, the list written again as another type",
+       .operation = kBackup,
+       .when = kAfterTheFirstRead,
+       .change = kOtherType,
+       .result = 1},
+      {.what = "restore, the pending list carried out meanwhile",
+       .operation = kRestore,
+       .when = kAfterTheFirstRead,
+       .change = kDelete,
+       .result = 1},
+      {.what = "backup, one rename meanwhile, and parking again fails",
+       .operation = kBackup,
+       .when = kAfterTheFirstRead,
+       .result = 0,
+       .parkingAgainFails = true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
-    Put(kParkedRenames, row.restore ? std::optional<RegValue>(MultiSz(kListA)) : std::nullopt);
-    Put(kPendingRenames, MultiSz(row.restore ? kListB : kListA));
+    const bool restore = row.operation == kRestore;
+    Put(kParkedRenames, restore ? M(kListA) : kNone);
+    Put(kPendingRenames, M(restore ? kListB : kListA));
     int reads = 0;
     std::vector<std::string> scheduled;
-    hook().Replace("RegQueryValueExW", [&](const uint32_t* a) -> uint32_t {
-      const uint32_t status = hook().CallReal("RegQueryValueExW", a);
-      const bool readOfPending =
-          a[4] != 0 && a[1] != 0 && Wide(kPendingRenames) == reinterpret_cast<const wchar_t*>(a[1]);
-      if (readOfPending && (++reads == 1 || row.always)) {
+    auto change = [&] {
+      if (row.change == kSchedule) {
         scheduled.push_back("C:\\qmis-meanwhile-" + std::to_string(reads));
         MoveFileExA(scheduled.back().c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+      } else if (row.change == kDelete) {
+        Put(kPendingRenames, kNone);
+      } else {
+        RegValue now = *ReadStoredValue(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames);
+        if (row.change == kOtherType) now.type = REG_BINARY;
+        if (row.change == kSameSizeOtherEntry) now.bytes[now.bytes.size() - 6] = 'z';
+        SetStoredValue(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames, now);
+        scheduled.push_back(Narrow(std::wstring(reinterpret_cast<const wchar_t*>(now.bytes.data()),
+                                                now.bytes.size() / 2)));
       }
+    };
+    const bool before = row.when == kBeforeTheFirstRead || row.when == kBeforeEveryRead;
+    const bool every = row.when == kAfterEveryRead || row.when == kBeforeEveryRead;
+    hook().Replace("RegQueryValueExW", [&](const uint32_t* a) -> uint32_t {
+      const bool ofPending = QueriedValueName(a) == Wide(kPendingRenames);
+      const bool sizeOnly = QueriedData(a) == nullptr;
+      if (before && ofPending && sizeOnly) {
+        const uint32_t status = hook().CallReal("RegQueryValueExW", a);
+        if (++reads == 1 || every) change();
+        return status;
+      }
+      const uint32_t status = hook().CallReal("RegQueryValueExW", a);
+      if (!before && ofPending && !sizeOnly && (++reads == 1 || every)) change();
       return status;
     });
+    if (row.parkingAgainFails) hook().Fail("RegSetValueExW", 2, ERROR_ACCESS_DENIED);
     const auto parkedBefore = Get(kParkedRenames);
-    EXPECT_EQ(row.restore ? api().RestorePendingFileRename() : api().BackupPendingFileRename(),
-              row.result);
+    EXPECT_EQ(Call(row.operation), row.result);
     hook().ClearRules();
     EXPECT_LE(reads, 10) << "the reads are bounded";
-    const std::string pending = Get(kPendingRenames) ? Get(kPendingRenames)->bytes : "";
-    const std::string parked = Get(kParkedRenames) ? Get(kParkedRenames)->bytes : "";
-    for (const std::string& entry : scheduled)
-      EXPECT_EQ((pending + parked).find(entry), (pending + parked).rfind(entry))
-          << entry << " twice";
+    const auto pendingNow = ReadStoredValue(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames);
+    const auto parkedNow = ReadStoredValue(HKEY_LOCAL_MACHINE, kSessionManager, kParkedRenames);
+    const std::string both = Narrow(std::wstring(
+        reinterpret_cast<const wchar_t*>(
+            ((pendingNow ? pendingNow->bytes : "") + (parkedNow ? parkedNow->bytes : "")).data()),
+        ((pendingNow ? pendingNow->bytes.size() : 0) + (parkedNow ? parkedNow->bytes.size() : 0)) /
+            2));
     for (const std::string& entry : scheduled) {
-      EXPECT_NE((pending + parked).find(entry), std::string::npos) << entry << " lost";
+      EXPECT_NE(both.find(entry), std::string::npos) << entry << " lost";
+      EXPECT_EQ(both.find(entry), both.rfind(entry)) << entry << " twice";
     }
     if (row.result == 0) {
       EXPECT_EQ(Get(kParkedRenames), parkedBefore) << "the parked value is as it was";
     } else {
-      EXPECT_EQ(Get(row.restore ? kParkedRenames : kPendingRenames), std::nullopt);
+      EXPECT_EQ(Get(restore ? kParkedRenames : kPendingRenames), std::nullopt);
     }
-    for (const std::string& entry : {std::string("C:\\a"), std::string("C:\\c")}) {
-      if (row.restore || entry == "C:\\a") {
-        EXPECT_NE((pending + parked).find(entry), std::string::npos) << entry << " lost";
+    if (row.change != kDelete) {
+      for (const std::string& entry : {std::string("C:\\a"), std::string("C:\\c")}) {
+        if (restore || entry == "C:\\a") {
+          EXPECT_NE(both.find(entry), std::string::npos) << entry;
+        }
       }
     }
   }
@@ -223,52 +484,105 @@ TEST_F(PendingRenames, RenamesScheduledWhileACallRunsAreKept) {
 // Each failure leaves every entry in one of the two values, as the rules
 // say; a later call with nothing failing ends as one whole call would.
 TEST_F(PendingRenames, FailuresLoseNothingAndALaterCallFinishes) {
-  const std::optional<RegValue> a = MultiSz(kListA), b = MultiSz(kListB), none;
-  const std::optional<RegValue> joined = MultiSz(kListA.substr(0, kListA.size() - 1) + kListB);
+  const List a = M(kListA), b = M(kListB);
+  const List joined = M(kA + kListB);
+  // A system call that fails, and how: with its own status as its result, or
+  // (for a call whose result is no status) with a null result and the status
+  // as the last error.
+  struct Failure {
+    const char* function;
+    int nth;  // 0: every call
+    DWORD status;
+    bool asLastError = false;
+  };
   struct Row {
     const char* what;
-    bool restore;
-    std::optional<RegValue> parked, pending;  // before
-    const char* failed;
-    int nth;
-    DWORD failure;
+    Operation operation;
+    List parked, pending;
+    Failure failure;
     int result;
-    std::optional<RegValue> parkedAfter, pendingAfter;
+    List parkedAfter, pendingAfter;
   };
   const Row rows[] = {
-      {"restore without its merge block", true, a, b, "GlobalAlloc", 3, 0, 0, a, b},
-      {"restore whose write fails", true, a, b, "RegSetValueExW", 0, ERROR_ACCESS_DENIED, 0, a, b},
-      {"restore whose deletion fails", true, a, none, "RegDeleteValueA", 0, ERROR_ACCESS_DENIED, 1,
-       a, a},
-      {"backup whose write fails", false, none, a, "RegSetValueExW", 0, ERROR_ACCESS_DENIED, 0,
-       none, a},
-      {"backup whose deletion fails", false, none, a, "RegDeleteValueA", 0, ERROR_ACCESS_DENIED, 0,
-       a, a},
-      {"restore when the key cannot be opened", true, a, b, "RegOpenKeyExA", 0, ERROR_ACCESS_DENIED,
-       0, a, b},
-      {"backup when the key cannot be opened", false, none, a, "RegOpenKeyExA", 0,
-       ERROR_ACCESS_DENIED, 0, none, a},
+      {.what = "restore without its merge block",
+       .operation = kRestore,
+       .parked = a,
+       .pending = b,
+       .failure = {.function = "GlobalAlloc",
+                   .nth = 3,
+                   .status = ERROR_NOT_ENOUGH_MEMORY,
+                   .asLastError = true},
+       .result = 0,
+       .parkedAfter = a,
+       .pendingAfter = b},
+      {.what = "restore whose write fails",
+       .operation = kRestore,
+       .parked = a,
+       .pending = b,
+       .failure = {.function = "RegSetValueExW", .nth = 0, .status = ERROR_ACCESS_DENIED},
+       .result = 0,
+       .parkedAfter = a,
+       .pendingAfter = b},
+      {.what = "restore whose deletion fails",
+       .operation = kRestore,
+       .parked = a,
+       .pending = kNone,
+       .failure = {.function = "RegDeleteValueA", .nth = 0, .status = ERROR_ACCESS_DENIED},
+       .result = 1,
+       .parkedAfter = a,
+       .pendingAfter = a},
+      {.what = "backup whose write fails",
+       .operation = kBackup,
+       .parked = kNone,
+       .pending = a,
+       .failure = {.function = "RegSetValueExW", .nth = 0, .status = ERROR_ACCESS_DENIED},
+       .result = 0,
+       .parkedAfter = kNone,
+       .pendingAfter = a},
+      {.what = "backup whose deletion fails",
+       .operation = kBackup,
+       .parked = kNone,
+       .pending = a,
+       .failure = {.function = "RegDeleteValueA", .nth = 0, .status = ERROR_ACCESS_DENIED},
+       .result = 0,
+       .parkedAfter = a,
+       .pendingAfter = a},
+      {.what = "restore when the key cannot be opened",
+       .operation = kRestore,
+       .parked = a,
+       .pending = b,
+       .failure = {.function = "RegOpenKeyExA", .nth = 0, .status = ERROR_ACCESS_DENIED},
+       .result = 0,
+       .parkedAfter = a,
+       .pendingAfter = b},
+      {.what = "backup when the key cannot be opened",
+       .operation = kBackup,
+       .parked = kNone,
+       .pending = a,
+       .failure = {.function = "RegOpenKeyExA", .nth = 0, .status = ERROR_ACCESS_DENIED},
+       .result = 0,
+       .parkedAfter = kNone,
+       .pendingAfter = a},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
-    auto call = [&] {
-      return row.restore ? api().RestorePendingFileRename() : api().BackupPendingFileRename();
-    };
     Put(kParkedRenames, row.parked);
     Put(kPendingRenames, row.pending);
-    if (row.failure == 0) {
-      hook().Fail(row.failed, row.nth, 0, ERROR_NOT_ENOUGH_MEMORY);
+    const Failure& failure = row.failure;
+    if (failure.asLastError) {
+      hook().Fail(failure.function, failure.nth, 0, failure.status);
     } else {
-      hook().Fail(row.failed, row.nth, row.failure);
+      hook().Fail(failure.function, failure.nth, failure.status);
     }
-    EXPECT_EQ(call(), row.result);
+    EXPECT_EQ(Call(row.operation), row.result);
     hook().ClearRules();
     EXPECT_EQ(Get(kParkedRenames), row.parkedAfter);
     EXPECT_EQ(Get(kPendingRenames), row.pendingAfter);
-    EXPECT_EQ(call(), 1) << "the later call";
-    const std::optional<RegValue> whole = row.restore ? (row.pending ? joined : a) : a;
-    EXPECT_EQ(Get(row.restore ? kPendingRenames : kParkedRenames), whole);
-    EXPECT_EQ(Get(row.restore ? kParkedRenames : kPendingRenames), std::nullopt);
+    EXPECT_EQ(Call(row.operation), 1) << "the later call";
+    const bool restore = row.operation == kRestore;
+    const List whole = restore ? (row.pending ? joined : a) : a;
+    EXPECT_EQ(Get(restore ? kPendingRenames : kParkedRenames), whole);
+    EXPECT_EQ(Get(restore ? kParkedRenames : kPendingRenames), std::nullopt);
   }
 }
 

@@ -24,10 +24,6 @@ class SharedKeys : public LibraryTest {
  protected:
   std::string NewProduct(const std::string& stem) { return sandbox_.NewProduct(stem); }
   std::string NewSharedKey(const std::string& stem) { return sandbox_.NewSharedKey(stem); }
-  static std::string ClaimList(const std::string& product) {
-    return kUninstall + "\\" + product + "\\RefcountList";
-  }
-  static std::string Shared(const std::string& name) { return kMaker + "\\" + name; }
 
   int Claim(std::string product, std::string key, DWORD bits) {
     return api().SetRefcountedKey(product.data(), key.data(), bits);
@@ -35,7 +31,7 @@ class SharedKeys : public LibraryTest {
   LONG Release(std::string product) { return api().RemoveRefcountedKeys(product.data()); }
 
   std::optional<RegValue> Mask(const std::string& key) {
-    return ReadValue(HKEY_LOCAL_MACHINE, Shared(key), "Refcount");
+    return ReadValue(HKEY_LOCAL_MACHINE, SharedKeyPath(key), kClaimMask);
   }
 };
 
@@ -43,17 +39,17 @@ TEST_F(SharedKeys, TwoProductsShareAKeyUntilTheLastRelease) {
   const std::string a = NewProduct("A"), b = NewProduct("B"), k = NewSharedKey("K");
   EXPECT_EQ(Claim(a, k, 1), 1);
   EXPECT_EQ(Claim(b, k, 2), 1);
-  SetValue(HKEY_LOCAL_MACHINE, Shared(k) + "\\sub", "data", Sz("kept with the key"));
+  SetValue(HKEY_LOCAL_MACHINE, SharedKeyPath(k) + "\\sub", "data", Sz("kept with the key"));
   EXPECT_EQ(Mask(k), Dword(3));
-  EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, ClaimList(a), k), Dword(1));
+  EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, ClaimListPath(a), k), Dword(1));
 
   EXPECT_EQ(Release(a), 0);  // the claim list was deleted
   EXPECT_EQ(Mask(k), Dword(2));
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ClaimList(a)));
-  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kUninstall + "\\" + a));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ClaimListPath(a)));
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, ProductPath(a)));
 
   EXPECT_EQ(Release(b), 0);
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Shared(k)));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, SharedKeyPath(k)));
   EXPECT_EQ(Release(b), 1);  // nothing left to release
 }
 
@@ -62,7 +58,7 @@ TEST_F(SharedKeys, SameProductClaimingTwiceReplacesItsEntryButOrsTheMask) {
   EXPECT_EQ(Claim(p, k, 1), 1);
   EXPECT_EQ(Claim(p, k, 2), 1);
   EXPECT_EQ(Mask(k), Dword(3));
-  EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, ClaimList(p), k), Dword(2));
+  EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, ClaimListPath(p), k), Dword(2));
   EXPECT_EQ(Release(p), 0);
   EXPECT_EQ(Mask(k), Dword(1));
 }
@@ -72,8 +68,8 @@ TEST_F(SharedKeys, PathOfTwoKeysReleasesOnlyTheLast) {
   EXPECT_EQ(Claim(p, x + "\\Y", 4), 1);
   EXPECT_EQ(Mask(x + "\\Y"), Dword(4));
   EXPECT_EQ(Release(p), 0);
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Shared(x + "\\Y")));
-  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Shared(x)));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, SharedKeyPath(x + "\\Y")));
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, SharedKeyPath(x)));
 }
 
 // A claim over whatever mask the key holds, then the release: the entry is
@@ -98,28 +94,35 @@ TEST_F(SharedKeys, EachClaimOverTheMaskFoundAndItsRelease) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     const std::string p = NewProduct("P"), k = NewSharedKey("K");
-    SetValue(HKEY_LOCAL_MACHINE, Shared(k), "other", Sz("x"));
-    PutValue(HKEY_LOCAL_MACHINE, Shared(k), "Refcount", row.before);
+    SetValue(HKEY_LOCAL_MACHINE, SharedKeyPath(k), "other", Sz("x"));
+    PutValue(HKEY_LOCAL_MACHINE, SharedKeyPath(k), kClaimMask, row.before);
     EXPECT_EQ(Claim(p, k, row.bits), row.result);
     EXPECT_EQ(Mask(k), row.after);
-    EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, ClaimList(p), k), Dword(row.bits));
+    EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, ClaimListPath(p), k), Dword(row.bits));
     EXPECT_EQ(Release(p), 0);
-    EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, Shared(k)), row.keyStays);
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ClaimList(p)));
+    EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, SharedKeyPath(k)), row.keyStays);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ClaimListPath(p)));
   }
 }
 
+// Only a REG_DWORD mask is a claim mask: a key whose mask is missing or of
+// another type (even four bytes holding the product's bit) stays, its value
+// as it was; the product's list goes.
 TEST_F(SharedKeys, MissingOrMalformedRefcountKeepsTheKeyAtRelease) {
-  const std::string p = NewProduct("P"), missing = NewSharedKey("M"), wide = NewSharedKey("W");
-  EXPECT_EQ(Claim(p, missing, 1), 1);
-  EXPECT_EQ(Claim(p, wide, 1), 1);
-  DeleteTree(HKEY_LOCAL_MACHINE, Shared(missing));
-  CreateKey(HKEY_LOCAL_MACHINE, Shared(missing));
-  SetValue(HKEY_LOCAL_MACHINE, Shared(wide), "Refcount", {REG_QWORD, std::string(8, '\0')});
-  EXPECT_EQ(Release(p), 0);
-  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Shared(missing)));
-  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, Shared(wide)));
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ClaimList(p)));
+  const std::string bit("\1\0\0\0", 4);
+  const std::optional<RegValue> masks[] = {
+      std::nullopt, RegValue{REG_QWORD, std::string(8, '\0')}, RegValue{REG_BINARY, bit},
+      RegValue{REG_DWORD_BIG_ENDIAN, bit}, RegValue{REG_NONE, bit}};
+  for (const std::optional<RegValue>& mask : masks) {
+    SCOPED_TRACE(mask ? mask->type : REG_NONE);
+    const std::string p = NewProduct("P"), k = NewSharedKey("K");
+    EXPECT_EQ(Claim(p, k, 1), 1);
+    PutValue(HKEY_LOCAL_MACHINE, SharedKeyPath(k), kClaimMask, mask);
+    EXPECT_EQ(Release(p), 0);
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, SharedKeyPath(k)));
+    EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, SharedKeyPath(k), kClaimMask), mask);
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ClaimListPath(p)));
+  }
 }
 
 TEST_F(SharedKeys, ProductThatNeverClaimedChangesNothing) {
@@ -131,27 +134,27 @@ TEST_F(SharedKeys, ProductThatNeverClaimedChangesNothing) {
 TEST_F(SharedKeys, EntriesThatAreNotWholeDwordsAreSkippedButGoWithTheList) {
   const std::string p = NewProduct("P"), k = NewSharedKey("K");
   EXPECT_EQ(Claim(p, k, 1), 1);
-  SetValue(HKEY_LOCAL_MACHINE, ClaimList(p), k, Sz("1"));  // not a REG_DWORD
+  SetValue(HKEY_LOCAL_MACHINE, ClaimListPath(p), k, Sz("1"));  // not a REG_DWORD
   // The default value names no key: it would name the maker's root itself.
-  SetValue(HKEY_LOCAL_MACHINE, ClaimList(p), "", Dword(1));
+  SetValue(HKEY_LOCAL_MACHINE, ClaimListPath(p), "", Dword(1));
   hook().ClearLog();
   EXPECT_EQ(Release(p), 0);
   const std::vector<Call> opens = hook().Calls("RegOpenKeyExA");
   ASSERT_FALSE(opens.empty());
-  for (const Call& open : opens) EXPECT_NE(open.strings[1], "");
+  for (const Call& open : opens) EXPECT_NE(KeyPath(open), "");
   EXPECT_EQ(Mask(k), Dword(1));
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ClaimList(p)));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ClaimListPath(p)));
 }
 
 TEST_F(SharedKeys, MissingMakerRootReturnsOneAndKeepsTheList) {
   const std::string p = NewProduct("P"), k = NewSharedKey("K");
   EXPECT_EQ(Claim(p, k, 1), 1);
   hook().Replace("RegOpenKeyExA", [this](const uint32_t* a) -> uint32_t {
-    if (std::string(reinterpret_cast<const char*>(a[1])) == kMaker) return ERROR_FILE_NOT_FOUND;
+    if (SubKeyArgument(a) == kMaker) return ERROR_FILE_NOT_FOUND;
     return hook().CallReal("RegOpenKeyExA", a);
   });
   EXPECT_EQ(Release(p), 1);
-  EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, ClaimList(p), k), Dword(1));
+  EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, ClaimListPath(p), k), Dword(1));
   EXPECT_EQ(Mask(k), Dword(1));
 }
 
@@ -178,13 +181,13 @@ TEST_F(SharedKeys, ClaimFailuresLeaveWhatTheRulesSay) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     const std::string p = NewProduct("P"), k = NewSharedKey("K");
-    if (row.maskBefore) SetValue(HKEY_LOCAL_MACHINE, Shared(k), "Refcount", *row.maskBefore);
+    if (row.maskBefore) SetValue(HKEY_LOCAL_MACHINE, SharedKeyPath(k), kClaimMask, *row.maskBefore);
     hook().Fail(row.failed, row.nth, ERROR_ACCESS_DENIED);
     EXPECT_EQ(Claim(p, k, 4), row.result);
     hook().ClearRules();
-    EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, ClaimList(p), k), row.entry);
+    EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, ClaimListPath(p), k), row.entry);
     EXPECT_EQ(Mask(k), row.mask);
-    EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, Shared(k)), row.sharedKeyMade);
+    EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, SharedKeyPath(k)), row.sharedKeyMade);
   }
 }
 
@@ -193,7 +196,7 @@ TEST_F(SharedKeys, ReleaseFailuresGiveTheStatedResults) {
   // the product key's open with full access when asked.
   auto failDeletion = [this](const std::string& name) {
     hook().Replace("RegDeleteKeyA", [this, name](const uint32_t* a) -> uint32_t {
-      if (name.empty() || name == reinterpret_cast<const char*>(a[1])) return ERROR_ACCESS_DENIED;
+      if (name.empty() || name == SubKeyArgument(a)) return ERROR_ACCESS_DENIED;
       return hook().CallReal("RegDeleteKeyA", a);
     });
   };
@@ -215,15 +218,15 @@ TEST_F(SharedKeys, ReleaseFailuresGiveTheStatedResults) {
     failDeletion(row.failedDeletion);
     if (!row.productKeyOpens) {
       hook().Replace("RegOpenKeyExA", [this, p](const uint32_t* a) -> uint32_t {
-        if (a[3] == KEY_ALL_ACCESS && kUninstall + "\\" + p == reinterpret_cast<const char*>(a[1]))
+        if (OpenedRights(a) == KEY_ALL_ACCESS && ProductPath(p) == SubKeyArgument(a))
           return ERROR_ACCESS_DENIED;
         return hook().CallReal("RegOpenKeyExA", a);
       });
     }
     EXPECT_EQ(Release(p), ERROR_ACCESS_DENIED);
     hook().ClearRules();
-    EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, Shared(k)), row.sharedKeyStays);
-    EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, ClaimList(p)), row.listStays);
+    EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, SharedKeyPath(k)), row.sharedKeyStays);
+    EXPECT_EQ(KeyExists(HKEY_LOCAL_MACHINE, ClaimListPath(p)), row.listStays);
   }
 }
 
@@ -234,7 +237,7 @@ TEST_F(SharedKeys, ClaimListDeletedDuringTheWalkEndsIt) {
   hook().Replace(
       "RegEnumValueA",
       [this, p](const uint32_t* a) -> uint32_t {
-        DeleteTree(HKEY_LOCAL_MACHINE, ClaimList(p));
+        DeleteTree(HKEY_LOCAL_MACHINE, ClaimListPath(p));
         return hook().CallReal("RegEnumValueA", a);
       },
       2);
@@ -256,19 +259,21 @@ size_t IndexOf(const std::vector<Call>& log, const std::string& function,
 
 TEST_F(SharedKeys, TheLockIsHeldAroundEveryMaskChangeAndGivenBack) {
   const std::string p = NewProduct("P"), k = NewSharedKey("K");
-  for (const bool claim : {true, false}) {
+  enum class Operation { kClaim, kRelease };
+  for (const Operation call : {Operation::kClaim, Operation::kRelease}) {
+    const bool claim = call == Operation::kClaim;
     hook().ClearLog();
     EXPECT_EQ(claim ? Claim(p, k, 1) : Release(p), claim ? 1 : 0);
     const std::vector<Call> log = hook().Log();
     const size_t taken = IndexOf(log, "WaitForSingleObject");
     ASSERT_LT(taken, log.size());
-    EXPECT_EQ(log[taken].args[1], 10000u) << "a bounded wait";
+    EXPECT_EQ(Timeout(log[taken]), 10000u) << "a bounded wait";
     EXPECT_EQ(IndexOf(log, "CreateMutexA", "Global\\QuillmoorSharedKeyClaims"), taken - 1);
     const size_t change =
-        claim ? IndexOf(log, "RegSetValueExA", "Refcount") : IndexOf(log, "RegDeleteKeyA", k);
+        claim ? IndexOf(log, "RegSetValueExA", kClaimMask) : IndexOf(log, "RegDeleteKeyA", k);
     // A release takes the lock for each key: after the maker's root is open,
     // before the key's own open.
-    EXPECT_LT(taken, claim ? IndexOf(log, "RegCreateKeyExA", Shared(k))
+    EXPECT_LT(taken, claim ? IndexOf(log, "RegCreateKeyExA", SharedKeyPath(k))
                            : IndexOf(log, "RegOpenKeyExA", k));
     if (!claim) {
       EXPECT_GT(taken, IndexOf(log, "RegOpenKeyExA", kMaker));
@@ -342,7 +347,7 @@ TEST_F(SharedKeys, ClaimsAndReleasesMadeAtOnceLoseNothing) {
         EXPECT_EQ(results[i], calls[i][0] == "claim" ? 1u : 0u) << row.what << ", call " << i;
       lost += Mask(k) != row.mask;
       for (const std::string& product : {a, b, c, d})
-        DeleteTree(HKEY_LOCAL_MACHINE, ClaimList(product));
+        DeleteTree(HKEY_LOCAL_MACHINE, ClaimListPath(product));
     }
     EXPECT_EQ(lost, 0) << row.what << ": wrong in " << lost << " of " << rounds << " rounds";
   }
@@ -422,7 +427,7 @@ TEST_F(SideBySide, SetupsAtOnceLoseNoRenameAndNoDefault) {
           whole = whole && count(ofTheRound(prefix) + "-" + std::to_string(i)) == 1;
       }
       whole = whole && ReadValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "") == Sz("play") &&
-              !ReadValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "QmPrevious");
+              !ReadValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", kSavedDefault);
       lost += whole ? 0 : 1;
     }
     EXPECT_EQ(lost, 0) << row.what << ": lost something in " << lost << " of " << rounds
@@ -464,7 +469,7 @@ TEST_F(SharedKeys, OverlongOrEmptyNamesAreRefusedAndChangeNothing) {
   // "SOFTWARE\Quillmoor\" is 19 bytes: 240 more fill the 260-byte path.
   std::string fits = sandbox_.Unique("F");
   fits.resize(240, 'f');
-  sandbox_.Own(HKEY_LOCAL_MACHINE, Shared(fits));
+  sandbox_.Own(HKEY_LOCAL_MACHINE, SharedKeyPath(fits));
   EXPECT_EQ(Claim(p, fits, 1), 1);
   EXPECT_EQ(Claim(p, std::string(241, 'k'), 1), 0);
   EXPECT_EQ(Claim(p, "", 1), 0);
@@ -478,9 +483,10 @@ TEST_F(SharedKeys, OverlongOrEmptyNamesAreRefusedAndChangeNothing) {
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstall + "\\RefcountList"));
   EXPECT_EQ(api().RemoveRefcountedKeys(nullptr), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(Release(std::string(195, 'p')), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(Release(std::string(250, 'p')), ERROR_INVALID_PARAMETER);  // the product key too
   std::string name = "K";
   EXPECT_EQ(api().SetRefcountedKey(nullptr, name.data(), 1), 0);
-  EXPECT_EQ(ReadTree(HKEY_LOCAL_MACHINE, ClaimList(p)).size(), 1u);
+  EXPECT_EQ(ReadTree(HKEY_LOCAL_MACHINE, ClaimListPath(p)).size(), 1u);
 }
 
 }  // namespace

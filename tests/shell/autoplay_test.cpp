@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "library_test.h"
+#include "wide.h"
 
 namespace qmis_test {
 namespace {
@@ -22,9 +23,13 @@ class AutoPlay : public LibraryTest {
   }
   void Register(std::string product) { api().RegisterAutoInsertTag(product.data()); }
   void Unregister(std::string product) { api().UnregisterAutoInsertTag(product.data()); }
+  enum class Operation { kTake, kHandBack };
+  void Make(Operation call, const std::string& product) {
+    call == Operation::kTake ? Register(product) : Unregister(product);
+  }
   static std::optional<RegValue> Default() { return ReadValue(HKEY_CLASSES_ROOT, kShell, ""); }
   static std::optional<RegValue> Saved() {
-    return ReadValue(HKEY_CLASSES_ROOT, kShell, "QmPrevious");
+    return ReadValue(HKEY_CLASSES_ROOT, kShell, kSavedDefault);
   }
 };
 
@@ -52,40 +57,88 @@ TEST_F(AutoPlay, RegisterAndUnregisterHandBackTheExactBytes) {
 // hold is never restored over; a default is never left naming the verb key
 // the hand-back deletes.
 TEST_F(AutoPlay, EachCallLeavesTheValuesItsRulesGive) {
-  using Value = std::optional<RegValue>;
-  const Value none;
   struct Row {
     const char* what;
-    bool take;
-    Value defaultBefore, savedBefore, defaultAfter, savedAfter;
+    Operation call;
+    std::optional<RegValue> defaultBefore = {}, savedBefore = {}, defaultAfter = {},
+                            savedAfter = {};
   };
   const Row rows[] = {
-      {"taking with no default", true, none, none, none, none},
-      {"taking over another handler", true, Sz("Other"), Sz("older"), Sz("QuillmoorP"),
-       Sz("Other")},
-      {"taking from the handler name in another case: already held", true, Sz("quillmoorp"),
-       Sz("play"), Sz("quillmoorp"), Sz("play")},
-      {"handing back from the handler name in another case", false, Sz("quillmoorp"), Sz("play"),
-       Sz("play"), none},
-      {"handing back, held, nothing saved: the default goes with the verb", false, Sz("QuillmoorP"),
-       none, none, none},
-      {"handing back over a handler name whose verb key is gone", false, Sz("QuillmoorGone"),
-       Sz("play"), Sz("play"), none},
-      {"taking over a handler name whose verb key is gone: it is not saved", true,
-       Sz("QuillmoorGone"), none, Sz("QuillmoorP"), none},
-      {"handing back, no default, a saved verb of any type", false, none,
-       RegValue{REG_BINARY, std::string("cdplay\0", 7)}, Sz("cdplay"), none},
+      {.what = "taking with no default", .call = Operation::kTake},
+      {.what = "taking over another handler",
+       .call = Operation::kTake,
+       .defaultBefore = Sz("Other"),
+       .savedBefore = Sz("older"),
+       .defaultAfter = Sz("QuillmoorP"),
+       .savedAfter = Sz("Other")},
+      {.what = "taking from the handler name in another case: already held",
+       .call = Operation::kTake,
+       .defaultBefore = Sz("quillmoorp"),
+       .savedBefore = Sz("play"),
+       .defaultAfter = Sz("quillmoorp"),
+       .savedAfter = Sz("play")},
+      {.what = "handing back from the handler name in another case",
+       .call = Operation::kHandBack,
+       .defaultBefore = Sz("quillmoorp"),
+       .savedBefore = Sz("play"),
+       .defaultAfter = Sz("play")},
+      {.what = "handing back, held, nothing saved: the default goes with the verb",
+       .call = Operation::kHandBack,
+       .defaultBefore = Sz("QuillmoorP")},
+      {.what = "handing back over a handler name whose verb key is gone",
+       .call = Operation::kHandBack,
+       .defaultBefore = Sz("QuillmoorGone"),
+       .savedBefore = Sz("play"),
+       .defaultAfter = Sz("play")},
+      {.what = "taking over a handler name whose verb key is gone: it is not saved",
+       .call = Operation::kTake,
+       .defaultBefore = Sz("QuillmoorGone"),
+       .defaultAfter = Sz("QuillmoorP")},
+      {.what = "handing back, no default, a saved verb of any type",
+       .call = Operation::kHandBack,
+       .savedBefore = RegValue{REG_BINARY, std::string("cdplay\0", 7)},
+       .defaultAfter = Sz("cdplay")},
+      {.what = "handing back to another product's verb, saved and still there",
+       .call = Operation::kHandBack,
+       .defaultBefore = Sz("QuillmoorP"),
+       .savedBefore = Sz("quillmoorlive"),
+       .defaultAfter = Sz("quillmoorlive")},
+      {.what = "handing back to the product's own verb, saved: it goes, and so does the default",
+       .call = Operation::kHandBack,
+       .defaultBefore = Sz("QuillmoorP"),
+       .savedBefore = Sz("QUILLMOORP")},
+      {.what = "taking over a name with a backslash: no handler's, saved",
+       .call = Operation::kTake,
+       .defaultBefore = Sz("QuillmoorLive\\x"),
+       .defaultAfter = Sz("QuillmoorP"),
+       .savedAfter = Sz("QuillmoorLive\\x")},
+      {.what =
+           "handing back to another product's verb, saved, whose key is gone: nothing to restore",
+       .call = Operation::kHandBack,
+       .defaultBefore = Sz("QuillmoorP"),
+       .savedBefore = Sz("QuillmoorGone")},
+      {.what = "handing back to the maker's bare name: no handler's",
+       .call = Operation::kHandBack,
+       .defaultBefore = Sz("QuillmoorP"),
+       .savedBefore = Sz("Quillmoor"),
+       .defaultAfter = Sz("Quillmoor")},
+      {.what = "handing back a saved list: its bytes, as text",
+       .call = Operation::kHandBack,
+       .defaultBefore = Sz("QuillmoorP"),
+       .savedBefore = RegValue{REG_MULTI_SZ, std::string("cd\0\0", 4)},
+       .defaultAfter = RegValue{REG_SZ, std::string("cd\0\0", 4)}},
   };
+  CreateKey(HKEY_CLASSES_ROOT, kShell + "\\QuillmoorLive");
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     PutValue(HKEY_CLASSES_ROOT, kShell, "", row.defaultBefore);
-    PutValue(HKEY_CLASSES_ROOT, kShell, "QmPrevious", row.savedBefore);
+    PutValue(HKEY_CLASSES_ROOT, kShell, kSavedDefault, row.savedBefore);
     CreateKey(HKEY_CLASSES_ROOT, kShell + "\\QuillmoorP");
-    row.take ? Register("P") : Unregister("P");
+    Make(row.call, "P");
     EXPECT_EQ(Default(), row.defaultAfter);
     EXPECT_EQ(Saved(), row.savedAfter);
     // The product's verb key goes with every hand-back, and only then.
-    EXPECT_EQ(KeyExists(HKEY_CLASSES_ROOT, kShell + "\\QuillmoorP"), row.take);
+    EXPECT_EQ(KeyExists(HKEY_CLASSES_ROOT, kShell + "\\QuillmoorP"), row.call == Operation::kTake);
   }
 }
 
@@ -93,14 +146,14 @@ TEST_F(AutoPlay, EachCallLeavesTheValuesItsRulesGive) {
 // it): the default is still read whole, and nothing after it.
 TEST_F(AutoPlay, DefaultReadWithoutItsZeroIsSavedWhole) {
   SetValue(HKEY_CLASSES_ROOT, kShell, "", Sz("play"));
-  SetValue(HKEY_CLASSES_ROOT, kShell, "QmPrevious", {REG_SZ, "play"});
+  SetValue(HKEY_CLASSES_ROOT, kShell, kSavedDefault, {REG_SZ, "play"});
   const auto whole = Saved();
   hook().Replace("RegQueryValueExW", [this](const uint32_t* a) -> uint32_t {
     const uint32_t status = hook().CallReal("RegQueryValueExW", a);
-    auto* size = reinterpret_cast<DWORD*>(a[5]);
-    if (status == ERROR_SUCCESS && a[4] != 0 && *size >= 2) {
+    DWORD* size = QueriedSize(a);
+    if (status == ERROR_SUCCESS && QueriedData(a) != nullptr && *size >= 2) {
       *size -= 2;
-      reinterpret_cast<wchar_t*>(a[4])[*size / 2] = L'X';
+      reinterpret_cast<wchar_t*>(QueriedData(a))[*size / 2] = L'X';
     }
     return status;
   });
@@ -109,9 +162,32 @@ TEST_F(AutoPlay, DefaultReadWithoutItsZeroIsSavedWhole) {
   EXPECT_EQ(Saved(), whole);
 }
 
+// A saved value of a type the system does not convert is taken as ANSI
+// text of at most 260 bytes: a longer one is never handed back nor lost.
+TEST_F(AutoPlay, SavedBytesAreTextOfAtMost260Bytes) {
+  const RegValue empty{REG_BINARY, ""}, longest{REG_BINARY, std::string(260, 'v')},
+      tooLong{REG_BINARY, std::string(261, 'v')};
+  for (const RegValue& saved : {empty, longest, tooLong}) {
+    SCOPED_TRACE(saved.bytes.size());
+    SetValue(HKEY_CLASSES_ROOT, kShell, "", Sz("QuillmoorP"));
+    SetValue(HKEY_CLASSES_ROOT, kShell, kSavedDefault, saved);
+    Unregister("P");
+    const bool fits = saved.bytes.size() <= 260;
+    if (fits) {  // handed back as UTF-16 text of the bytes read; Wine may end it with a zero
+      const std::string text = Utf16Bytes(saved.bytes);
+      EXPECT_THAT(
+          ReadStoredValue(HKEY_CLASSES_ROOT, kShell, ""),
+          ::testing::AnyOf(RegValue{REG_SZ, text}, RegValue{REG_SZ, text + std::string(2, '\0')}));
+    } else {
+      EXPECT_EQ(Default(), Sz("QuillmoorP"));
+    }
+    EXPECT_EQ(Saved(), fits ? std::nullopt : std::optional<RegValue>(saved));
+  }
+}
+
 TEST_F(AutoPlay, MissingShellKeyOrEmptyProductKeyDoesNothing) {
   SetValue(HKEY_CLASSES_ROOT, kShell, "", Sz("Quillmoor"));
-  SetValue(HKEY_CLASSES_ROOT, kShell, "QmPrevious", Sz("play"));
+  SetValue(HKEY_CLASSES_ROOT, kShell, kSavedDefault, Sz("play"));
   CreateKey(HKEY_CLASSES_ROOT, kShell + "\\Quillmoor");
   const auto before = ReadTree(HKEY_CLASSES_ROOT, "AudioCD");
   Register("");
@@ -131,35 +207,48 @@ TEST_F(AutoPlay, MissingShellKeyOrEmptyProductKeyDoesNothing) {
 TEST_F(AutoPlay, SavedVerbIsNeverLost) {
   struct Row {
     const char* what;
-    bool held;  // the product holds the default before the call
+    Operation call;  // a hand-back starts with the product holding the default, "play" saved
     const char* failed;
     int nth;
-    std::optional<RegValue> defaultAfter, savedAfter;
+    std::optional<RegValue> defaultAfter = {}, savedAfter = {};
   };
   const Row rows[] = {
-      {"taking it, the saving fails", false, "RegSetValueExW", 1, Sz("play"), std::nullopt},
-      {"handing it back, the write back fails", true, "RegSetValueExW", 1, Sz("QuillmoorP"),
-       Sz("play")},
-      {"handing it back, the saved verb cannot be read", true, "RegQueryValueExW", 2,
-       Sz("QuillmoorP"), Sz("play")},
+      {.what = "taking it, the saving fails",
+       .call = Operation::kTake,
+       .failed = "RegSetValueExW",
+       .nth = 1,
+       .defaultAfter = Sz("play")},
+      {.what = "handing it back, the write back fails",
+       .call = Operation::kHandBack,
+       .failed = "RegSetValueExW",
+       .nth = 1,
+       .defaultAfter = Sz("QuillmoorP"),
+       .savedAfter = Sz("play")},
+      {.what = "handing it back, the saved verb cannot be read",
+       .call = Operation::kHandBack,
+       .failed = "RegQueryValueExW",
+       .nth = 2,
+       .defaultAfter = Sz("QuillmoorP"),
+       .savedAfter = Sz("play")},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
-    SetValue(HKEY_CLASSES_ROOT, kShell, "", Sz(row.held ? "QuillmoorP" : "play"));
-    PutValue(HKEY_CLASSES_ROOT, kShell, "QmPrevious",
-             row.held ? std::optional<RegValue>(Sz("play")) : std::nullopt);
+    const bool held = row.call == Operation::kHandBack;
+    SetValue(HKEY_CLASSES_ROOT, kShell, "", Sz(held ? "QuillmoorP" : "play"));
+    PutValue(HKEY_CLASSES_ROOT, kShell, kSavedDefault,
+             held ? std::optional<RegValue>(Sz("play")) : std::nullopt);
     CreateKey(HKEY_CLASSES_ROOT, kShell + "\\QuillmoorP");
     hook().Fail(row.failed, row.nth, ERROR_ACCESS_DENIED);
-    row.held ? Unregister("P") : Register("P");
+    Make(row.call, "P");
     hook().ClearRules();
     EXPECT_EQ(Default(), row.defaultAfter);
     EXPECT_EQ(Saved(), row.savedAfter);
     // A default that could not be handed back keeps naming a verb that exists.
     EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kShell + "\\QuillmoorP"));
-    row.held ? Unregister("P") : Register("P");
-    EXPECT_EQ(Default(), Sz(row.held ? "play" : "QuillmoorP")) << "the later call";
-    EXPECT_EQ(Saved(), row.held ? std::nullopt : std::optional<RegValue>(Sz("play")));
-    EXPECT_EQ(KeyExists(HKEY_CLASSES_ROOT, kShell + "\\QuillmoorP"), !row.held);
+    Make(row.call, "P");
+    EXPECT_EQ(Default(), Sz(held ? "play" : "QuillmoorP")) << "the later call";
+    EXPECT_EQ(Saved(), held ? std::nullopt : std::optional<RegValue>(Sz("play")));
+    EXPECT_EQ(KeyExists(HKEY_CLASSES_ROOT, kShell + "\\QuillmoorP"), !held);
   }
 }
 
@@ -233,7 +322,7 @@ TEST_F(AutoPlay, NoDefaultIsLostWhateverTheProductsAndTheirOrder) {
           if (step.kind == Kind::kTake) {
             Register(product);
           } else if (const auto current = Default()) {
-            SetValue(HKEY_CLASSES_ROOT, kShell, "QmPrevious", *current);
+            SetValue(HKEY_CLASSES_ROOT, kShell, kSavedDefault, *current);
             SetValue(HKEY_CLASSES_ROOT, kShell, "", Sz("Quillmoor" + product));
           }
           break;
@@ -269,7 +358,7 @@ TEST_F(AutoPlay, NoDefaultIsLostWhateverTheProductsAndTheirOrder) {
 
 TEST_F(AutoPlay, OverlongProductKeyChangesNothing) {
   SetValue(HKEY_CLASSES_ROOT, kShell, "", Sz("Quillmoor" + std::string(250, 'k')));
-  SetValue(HKEY_CLASSES_ROOT, kShell, "QmPrevious", Sz("play"));
+  SetValue(HKEY_CLASSES_ROOT, kShell, kSavedDefault, Sz("play"));
   const auto before = ReadTree(HKEY_CLASSES_ROOT, "AudioCD");
   Unregister(std::string(250, 'k'));
   Register(std::string(250, 'k'));

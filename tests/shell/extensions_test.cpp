@@ -27,13 +27,13 @@ class Extensions : public LibraryTest {
     SetValue(HKEY_LOCAL_MACHINE, List(), ext, Sz("listed"));
     SetValue(HKEY_CLASSES_ROOT, ext, "", Sz(FileType(ext)));
     CreateKey(HKEY_CLASSES_ROOT, ext + "\\ShellNew");
-    if (saved != nullptr) SetValue(HKEY_CLASSES_ROOT, ext, "QmPrevious", Sz(saved));
+    if (saved != nullptr) SetValue(HKEY_CLASSES_ROOT, ext, kSavedDefault, Sz(saved));
     CreateKey(HKEY_CLASSES_ROOT, FileType(ext) + "\\shell\\open\\command");
     return ext;
   }
 
   std::string FileType(const std::string& ext) const { return handler_ + "File" + ext; }
-  std::string List() const { return kUninstall + "\\" + product_ + "\\Extensions"; }
+  std::string List() const { return ExtensionsPath(product_); }
   void UnregisterAll() { api().UnregisterExtensions(product_.data()); }
 
   std::string product_;
@@ -44,7 +44,7 @@ TEST_F(Extensions, SavedTypeComesBackAndTheProductsTypeGoes) {
   const std::string ext = TakeOver("restore", "txtfile");
   UnregisterAll();
   EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, ext, ""), Sz("txtfile"));
-  EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, ext, "QmPrevious"), std::nullopt);
+  EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, ext, kSavedDefault), std::nullopt);
   EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, ext + "\\ShellNew"));
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, FileType(ext)));
 }
@@ -111,8 +111,8 @@ TEST_F(Extensions, EmptyAndOverlongEntriesTouchNothingAndTheWalkGoesOn) {
   const auto rootKeys = hook().Count("RegDeleteKeyA");
   UnregisterAll();
   for (const Call& call : hook().Calls("RegDeleteKeyA")) {
-    EXPECT_FALSE(call.strings[1].empty());
-    EXPECT_NE(call.strings[1], ".data");
+    EXPECT_FALSE(KeyPath(call).empty());
+    EXPECT_NE(KeyPath(call), ".data");
   }
   EXPECT_GT(hook().Count("RegDeleteKeyA"), rootKeys);
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ext));
@@ -127,7 +127,7 @@ TEST_F(Extensions, EmptyAndOverlongEntriesTouchNothingAndTheWalkGoesOn) {
 }
 
 TEST_F(Extensions, MissingListDoesNothing) {
-  DeleteTree(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product_);
+  DeleteTree(HKEY_LOCAL_MACHINE, ProductPath(product_));
   UnregisterAll();
   EXPECT_EQ(hook().Count("RegEnumValueA"), 0);
   api().UnregisterExtensions(nullptr);
@@ -152,16 +152,16 @@ TEST_F(Extensions, SavedTypeIsKeptUntilItCanBeHandedBack) {
     hook().Fail(row.failed, row.nth, ERROR_ACCESS_DENIED);
     UnregisterAll();
     hook().ClearRules();
-    EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, ext, "QmPrevious"), Sz("txtfile"));
+    EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, ext, kSavedDefault), Sz("txtfile"));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, FileType(ext)));
     UnregisterAll();
     EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, ext, ""), Sz("txtfile")) << "the later hand-back";
-    EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, ext, "QmPrevious"), std::nullopt);
+    EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, ext, kSavedDefault), std::nullopt);
   }
   // Longer than 260 bytes: never readable, so never deleted either.
   const std::string ext = TakeOver("long", std::string(300, 't').c_str());
   UnregisterAll();
-  EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, ext, "QmPrevious"), Sz(std::string(300, 't')));
+  EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, ext, kSavedDefault), Sz(std::string(300, 't')));
 }
 
 }  // namespace

@@ -23,8 +23,7 @@ size_t IndexIn(const Call& call, std::initializer_list<Position> positions, cons
   return 0;
 }
 
-uint32_t ArgumentOf(const Call& call, std::initializer_list<Position> positions,
-                    const char* what) {
+uint32_t ArgumentOf(const Call& call, std::initializer_list<Position> positions, const char* what) {
   const size_t index = IndexIn(call, positions, what);
   return index < call.args.size() ? call.args[index] : 0;
 }
@@ -50,31 +49,42 @@ std::string ValueLabel(const std::string& name) { return name.empty() ? "(defaul
 
 std::string KeyPath(const Call& call) {
   return TextOf(call,
-                {{"RegOpenKeyExA", 1}, {"RegOpenKeyExW", 1}, {"RegOpenKeyA", 1},
-                 {"RegCreateKeyExA", 1}, {"RegCreateKeyExW", 1}, {"RegDeleteKeyA", 1},
-                 {"RegSaveKeyW", 0}, {"RegRestoreKeyW", 0}},
+                {{"RegOpenKeyExA", 1},
+                 {"RegOpenKeyExW", 1},
+                 {"RegOpenKeyA", 1},
+                 {"RegCreateKeyExA", 1},
+                 {"RegCreateKeyExW", 1},
+                 {"RegDeleteKeyA", 1},
+                 {"RegSaveKeyW", 0},
+                 {"RegRestoreKeyW", 0}},
                 "key path");
 }
 
 std::string ValueName(const Call& call) {
   return TextOf(call,
-                {{"RegQueryValueExA", 1}, {"RegQueryValueExW", 1}, {"RegSetValueExA", 1},
-                 {"RegSetValueExW", 1}, {"RegDeleteValueA", 1}},
+                {{"RegQueryValueExA", 1},
+                 {"RegQueryValueExW", 1},
+                 {"RegSetValueExA", 1},
+                 {"RegSetValueExW", 1},
+                 {"RegDeleteValueA", 1}},
                 "value name");
 }
 
 uint32_t Rights(const Call& call) {
   return ArgumentOf(call,
-                    {{"RegOpenKeyExA", 3}, {"RegOpenKeyExW", 3}, {"RegCreateKeyExA", 5},
-                     {"RegCreateKeyExW", 5}, {"OpenProcessToken", 1}},
+                    {{"RegOpenKeyExA", 3},
+                     {"RegOpenKeyExW", 3},
+                     {"RegCreateKeyExA", 5},
+                     {"RegCreateKeyExW", 5},
+                     {"OpenProcessToken", 1}},
                     "rights");
 }
 
 uint32_t Options(const Call& call) {
-  return ArgumentOf(call,
-                    {{"RegOpenKeyExA", 2}, {"RegOpenKeyExW", 2}, {"RegCreateKeyExA", 4},
-                     {"RegCreateKeyExW", 4}},
-                    "options");
+  return ArgumentOf(
+      call,
+      {{"RegOpenKeyExA", 2}, {"RegOpenKeyExW", 2}, {"RegCreateKeyExA", 4}, {"RegCreateKeyExW", 4}},
+      "options");
 }
 
 uint32_t ValueType(const Call& call) {
@@ -100,11 +110,15 @@ uint32_t DataCapacity(const Call& call) {
 }
 
 uint32_t HandleArgument(const Call& call) {
-  return ArgumentOf(
-      call,
-      {{"CloseHandle", 0}, {"SetCursor", 0}, {"WaitForSingleObject", 0}, {"RegCloseKey", 0},
-       {"RegFlushKey", 0}, {"RegDeleteKeyA", 0}, {"GlobalFree", 0}},
-      "handle");
+  return ArgumentOf(call,
+                    {{"CloseHandle", 0},
+                     {"SetCursor", 0},
+                     {"WaitForSingleObject", 0},
+                     {"RegCloseKey", 0},
+                     {"RegFlushKey", 0},
+                     {"RegDeleteKeyA", 0},
+                     {"GlobalFree", 0}},
+                    "handle");
 }
 
 uint32_t Timeout(const Call& call) {
@@ -133,9 +147,14 @@ uint32_t CreationFlags(const Call& call) {
 
 std::string FilePath(const Call& call) {
   return TextOf(call,
-                {{"CreateFileA", 0}, {"CreateFileW", 0}, {"FindFirstFileA", 0},
-                 {"FindFirstFileW", 0}, {"GetFileAttributesA", 0}, {"GetFileAttributesW", 0},
-                 {"RegSaveKeyW", 1}, {"RegRestoreKeyW", 1}},
+                {{"CreateFileA", 0},
+                 {"CreateFileW", 0},
+                 {"FindFirstFileA", 0},
+                 {"FindFirstFileW", 0},
+                 {"GetFileAttributesA", 0},
+                 {"GetFileAttributesW", 0},
+                 {"RegSaveKeyW", 1},
+                 {"RegRestoreKeyW", 1}},
                 "file path");
 }
 
@@ -153,7 +172,8 @@ std::vector<std::string> Opens(const std::vector<Call>& log) {
   for (const Call& call : log) {
     const bool open = Is(call, {"RegOpenKeyExA", "RegOpenKeyExW"});
     if (!open && !Is(call, {"RegCreateKeyExA", "RegCreateKeyExW"})) continue;
-    std::string line = (open ? "open " : "create ") + KeyPath(call) + " " + RightsName(Rights(call));
+    std::string line =
+        (open ? "open " : "create ") + KeyPath(call) + " " + RightsName(Rights(call));
     if (Options(call) != 0) line += " options " + std::to_string(Options(call));
     opens.push_back(line);
   }

@@ -18,6 +18,10 @@ std::string ProgramFolder() {
   return folder.substr(0, folder.find_last_of('\\') + 1);
 }
 
+std::string ChildCommand(const std::string& arguments) {
+  return "\"" + ProgramFolder() + "qmis-test-child.exe\" " + arguments;
+}
+
 Library::Library(const char* fileName) {
   const std::string path = ProgramFolder() + fileName;
   module_.reset(LoadLibraryA(path.c_str()));

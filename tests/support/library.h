@@ -63,6 +63,9 @@ extern const ExportInfo kExportTable[28];
 
 // The folder of the running test program, with a trailing backslash.
 std::string ProgramFolder();
+// The command line of the test's child program (qmis-test-child.exe, quoted)
+// with `arguments`: it exits with the code it is given.
+std::string ChildCommand(const std::string& arguments);
 
 class Library {
  public:

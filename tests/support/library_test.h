@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "call_record.h"
 #include "import_hook.h"
 #include "library.h"
 #include "registry_sandbox.h"

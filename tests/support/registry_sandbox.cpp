@@ -13,6 +13,19 @@
 
 namespace qmis_test {
 
+void PrintTo(const RegValue& value, std::ostream* out) {
+  *out << "type " << value.type << " \"";
+  for (const unsigned char c : value.bytes) {
+    if (c >= 0x20 && c < 0x7F && c != '\\') {
+      *out << c;
+    } else {
+      static const char kHex[] = "0123456789abcdef";
+      *out << "\\x" << kHex[c >> 4] << kHex[c & 15];
+    }
+  }
+  *out << "\" (" << value.bytes.size() << " bytes)";
+}
+
 RegValue Sz(const std::string& text) {
   return {REG_SZ, std::string(text.c_str(), text.size() + 1)};
 }

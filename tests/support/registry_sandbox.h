@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,18 +14,37 @@
 
 namespace qmis_test {
 
+// The library's registry layout, spelled here on its own rather than taken
+// from qmis/layout.h: a change to either shows as a failing test.
 // The keys the library works under, below HKEY_LOCAL_MACHINE.
 inline const std::string kUninstall = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 inline const std::string kMaker = "SOFTWARE\\Quillmoor";
 inline const std::string kSessionManager = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 inline const std::string kPendingRenames = "PendingFileRenameOperations";
 inline const std::string kParkedRenames = "PostponedFileRenameOperations";
+// A product's key and its lists below it, and a shared key of the maker.
+inline std::string ProductPath(const std::string& product) { return kUninstall + "\\" + product; }
+inline std::string ClaimListPath(const std::string& product) {
+  return ProductPath(product) + "\\RefcountList";
+}
+inline std::string ExtensionsPath(const std::string& product) {
+  return ProductPath(product) + "\\Extensions";
+}
+inline std::string DependentsPath(const std::string& product) {
+  return ProductPath(product) + "\\Dependents";
+}
+inline std::string SharedKeyPath(const std::string& name) { return kMaker + "\\" + name; }
+// The value that holds a handed-over default, and a shared key's claim mask.
+inline const std::string kSavedDefault = "QmPrevious";
+inline const std::string kClaimMask = "Refcount";
 
 struct RegValue {
   DWORD type = REG_NONE;
   std::string bytes;
   bool operator==(const RegValue&) const = default;
 };
+// Shown in a failure as its type and its bytes, printable ones as they are.
+void PrintTo(const RegValue& value, std::ostream* out);
 
 RegValue Sz(const std::string& text);  // REG_SZ with its zero
 RegValue Dword(DWORD value);

@@ -53,18 +53,16 @@ TEST_F(Inspector, ConsistentProductIsReportedWholeAndNothingChanges) {
     DeleteTree(HKEY_CLASSES_ROOT, key);
     sandbox_.Own(HKEY_CLASSES_ROOT, key);
   }
-  SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product_ + "\\Extensions", ext, Sz(""));
+  SetValue(HKEY_LOCAL_MACHINE, ExtensionsPath(product_), ext, Sz(""));
   SetValue(HKEY_CLASSES_ROOT, ext, "", Sz(type));
   CreateKey(HKEY_CLASSES_ROOT, type);
   SetValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "", Sz(Handler()));
   CreateKey(HKEY_CLASSES_ROOT, "AudioCD\\shell\\" + Handler());
   TempDir dir;
   dir.File("dep.txt", 1);
-  SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product_ + "\\Dependents", "dep",
-           Sz(dir / "dep.txt"));
-  SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product_ + "\\Dependents", "gone",
-           Sz(dir / "none.txt"));
-  const auto before = ReadTree(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product_);
+  SetValue(HKEY_LOCAL_MACHINE, DependentsPath(product_), "dep", Sz(dir / "dep.txt"));
+  SetValue(HKEY_LOCAL_MACHINE, DependentsPath(product_), "gone", Sz(dir / "none.txt"));
+  const auto before = ReadTree(HKEY_LOCAL_MACHINE, ProductPath(product_));
   const ProgramRun run = InspectProduct();
   EXPECT_EQ(run.exitCode, 0u) << run.output;
   EXPECT_THAT(run.output, HasSubstr("claims " + shared_ + " with bits 0x1"));
@@ -72,7 +70,7 @@ TEST_F(Inspector, ConsistentProductIsReportedWholeAndNothingChanges) {
   EXPECT_THAT(run.output, HasSubstr("none.txt (file missing: will not run)"));
   EXPECT_THAT(run.output, Not(HasSubstr("dep.txt (file missing")));
   EXPECT_THAT(run.output, HasSubstr("Consistent."));
-  EXPECT_EQ(ReadTree(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product_), before);
+  EXPECT_EQ(ReadTree(HKEY_LOCAL_MACHINE, ProductPath(product_)), before);
   const ProgramRun json = InspectProduct("--json");
   EXPECT_EQ(json.exitCode, 0u);
   EXPECT_THAT(json.output, HasSubstr("\"consistent\":true"));
@@ -90,7 +88,7 @@ TEST_F(Inspector, ConsistentProductIsReportedWholeAndNothingChanges) {
 // row on a product made consistent again. A row that reads the whole
 // machine says so (a shared key no product claims is shown only there).
 TEST_F(Inspector, EachInconsistencyIsFlagged) {
-  const std::string mask = kMaker + "\\" + shared_, entry = kUninstall + "\\" + product_;
+  const std::string mask = SharedKeyPath(shared_), entry = ProductPath(product_);
   const std::string ext = "." + sandbox_.Unique("ext"), own = Handler() + "File" + ext,
                     gone = "QUILLMOOR" + sandbox_.Unique("Gone");
   const std::pair<HKEY, std::string> scratch[] = {
@@ -112,12 +110,12 @@ TEST_F(Inspector, EachInconsistencyIsFlagged) {
     bool wholeMachine = false;
   };
   const Row rows[] = {
-      {[&] { SetValue(HKEY_LOCAL_MACHINE, mask, "Refcount", Dword(3)); },
+      {[&] { SetValue(HKEY_LOCAL_MACHINE, mask, kClaimMask, Dword(3)); },
        "bits 0x2 are claimed by no product"},
       {[&] { DeleteTree(HKEY_LOCAL_MACHINE, mask); },
        "claims shared key " + shared_ + ", which is gone"},
       {[&] {
-         SetValue(HKEY_LOCAL_MACHINE, mask, "Refcount", {REG_BINARY, std::string(8, '\1')});
+         SetValue(HKEY_LOCAL_MACHINE, mask, kClaimMask, {REG_BINARY, std::string(8, '\1')});
        },
        "Refcount has type 3 and 8 bytes"},
       {[&] { SetValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "", Sz("gone")); },
@@ -134,7 +132,7 @@ TEST_F(Inspector, EachInconsistencyIsFlagged) {
       {[&] { SetValue(HKEY_LOCAL_MACHINE, entry + "\\RefcountList", "hkcu\\x", Dword(1)); },
        "shared key hkcu\\x: the name begins with a registry root"},
       {[&] {
-         SetValue(HKEY_LOCAL_MACHINE, kMaker + "\\HKEY_LOCAL_MACHINE\\x", "Refcount", Dword(1));
+         SetValue(HKEY_LOCAL_MACHINE, kMaker + "\\HKEY_LOCAL_MACHINE\\x", kClaimMask, Dword(1));
        },
        "shared key HKEY_LOCAL_MACHINE\\x: the name begins with a registry root", true},
       {[&] { SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\RefcountList", shared_, Dword(1)); },
@@ -159,9 +157,9 @@ TEST_F(Inspector, ExtensionsAutoPlayAndRenamesAreDecoded) {
   const std::string handler = Handler();
   const std::string ext = "." + sandbox_.Unique("ext");
   sandbox_.Own(HKEY_CLASSES_ROOT, ext);
-  SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product_ + "\\Extensions", ext, Sz(""));
+  SetValue(HKEY_LOCAL_MACHINE, ExtensionsPath(product_), ext, Sz(""));
   SetValue(HKEY_CLASSES_ROOT, ext, "", Sz(handler + "File" + ext));
-  SetValue(HKEY_CLASSES_ROOT, ext, "QmPrevious", Sz("txtfile"));
+  SetValue(HKEY_CLASSES_ROOT, ext, kSavedDefault, Sz("txtfile"));
   ProgramRun run;
   {
     const SavedRenameLists lists;

@@ -80,10 +80,10 @@ TEST_F(MessageText932, LongTextIsCutBeforeACharacterThatWouldNotFit) {
     const size_t bytes = (message.size() + 1) * sizeof(wchar_t);
     auto* block = static_cast<wchar_t*>(LocalAlloc(LMEM_FIXED, bytes));
     std::memcpy(block, message.c_str(), bytes);
-    *reinterpret_cast<wchar_t**>(a[4]) = block;
+    HandOutMessage(a, block);
     return static_cast<uint32_t>(message.size());
   });
-  std::string command = "\"" + ProgramFolder() + "qmis-test-child.exe\" 5";
+  std::string command = ChildCommand("5");
   char text[300];
   std::memset(text, 0xBD, sizeof text);
   EXPECT_EQ(api().SilentRunExternalWait(command.data(), text), 5u);

@@ -51,7 +51,7 @@ class Dependents : public InternalsTest {
     product_ = sandbox_.NewProduct("Product");
     log_ = dir_ / "runs.log";
   }
-  std::string List() const { return kUninstall + "\\" + product_ + "\\Dependents"; }
+  std::string List() const { return DependentsPath(product_); }
   // A dependent's script that logs its run, then does `extra`.
   std::string Script(const std::string& name, const std::string& extra = "") {
     const std::string path = dir_ / name;
@@ -66,7 +66,7 @@ class Dependents : public InternalsTest {
   }
   std::vector<std::string> Commands() {
     std::vector<std::string> commands;
-    for (const Call& call : hook().Calls("CreateProcessW")) commands.push_back(call.strings[1]);
+    for (const Call& call : hook().Calls("CreateProcessW")) commands.push_back(CommandLineOf(call));
     return commands;
   }
 
@@ -127,10 +127,10 @@ TEST_F(Dependents, DataStoredWithoutItsZeroIsReadWhole) {
   Add("a", script);
   hook().Replace("RegEnumValueW", [this](const uint32_t* a) -> uint32_t {
     const uint32_t status = hook().CallReal("RegEnumValueW", a);
-    auto* size = reinterpret_cast<DWORD*>(a[7]);
+    DWORD* size = EnumeratedSize(a);
     if (status == ERROR_SUCCESS && *size >= 2) {
       *size -= 2;
-      reinterpret_cast<wchar_t*>(a[6])[*size / 2] = L'X';
+      reinterpret_cast<wchar_t*>(EnumeratedData(a))[*size / 2] = L'X';
     }
     return status;
   });
@@ -239,7 +239,7 @@ class UninstallHook : public LibraryTest {
   }
   std::vector<std::string> OpenedPaths() {
     std::vector<std::string> paths;
-    for (const Call& call : hook().Calls("RegOpenKeyExA")) paths.push_back(call.strings[1]);
+    for (const Call& call : hook().Calls("RegOpenKeyExA")) paths.push_back(KeyPath(call));
     return paths;
   }
 };
@@ -268,10 +268,8 @@ TEST_F(UninstallHook, MissingMarkersChangeNothingAndRunNothing) {
   const std::string product = sandbox_.NewProduct("NoF");
   TempDir dir;
   dir.File("dep.txt", 1);
-  SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product + "\\Dependents", "d",
-           Sz(dir / "dep.txt"));
-  SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product + "\\Dependents", "e",
-           Sz(dir / "dep.txt"));
+  SetValue(HKEY_LOCAL_MACHINE, DependentsPath(product), "d", Sz(dir / "dep.txt"));
+  SetValue(HKEY_LOCAL_MACHINE, DependentsPath(product), "e", Sz(dir / "dep.txt"));
   hook().ClearLog();
   EXPECT_EQ(Initialize("C:\\host.exe -z" + product), 0);
   EXPECT_EQ(hook().Count("CreateProcessW"), 0);
@@ -285,15 +283,15 @@ TEST_F(UninstallHook, WholeProductRemovedThroughTheHost) {
   handler.erase(std::remove(handler.begin(), handler.end(), ' '), handler.end());
   // A shared key, an extension with its earlier type, and the AutoPlay default.
   std::string productArg = product, sharedName = sandbox_.NewSharedKey("Shared");
-  const std::string shared = kMaker + "\\" + sharedName;
+  const std::string shared = SharedKeyPath(sharedName);
   ASSERT_EQ(api().SetRefcountedKey(productArg.data(), sharedName.data(), 1), 1);
   const std::string ext = "." + sandbox_.Unique("ext");
   sandbox_.Own(HKEY_CLASSES_ROOT, ext);
   sandbox_.Own(HKEY_CLASSES_ROOT, handler + "File" + ext);
   SetValue(HKEY_CLASSES_ROOT, ext, "", Sz(handler + "File" + ext));
-  SetValue(HKEY_CLASSES_ROOT, ext, "QmPrevious", Sz("txtfile"));
+  SetValue(HKEY_CLASSES_ROOT, ext, kSavedDefault, Sz("txtfile"));
   CreateKey(HKEY_CLASSES_ROOT, handler + "File" + ext + "\\shell");
-  SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product + "\\Extensions", ext, Sz(""));
+  SetValue(HKEY_LOCAL_MACHINE, ExtensionsPath(product), ext, Sz(""));
   DeleteTree(HKEY_CLASSES_ROOT, "AudioCD");
   sandbox_.Own(HKEY_CLASSES_ROOT, "AudioCD");
   SetValue(HKEY_CLASSES_ROOT, "AudioCD\\shell", "", Sz("play"));
@@ -308,8 +306,7 @@ TEST_F(UninstallHook, WholeProductRemovedThroughTheHost) {
     dir.File(name + ".dat", 10);
     WriteFile(dir / (name + ".txt"), "file " + dir / (name + ".dat") + "\nkey HKLM\\" + key +
                                          "\nlog " + (dir / "runs.log") + "\n");
-    SetValue(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product + "\\Dependents", name,
-             Sz(dir / (name + ".txt")));
+    SetValue(HKEY_LOCAL_MACHINE, DependentsPath(product), name, Sz(dir / (name + ".txt")));
   }
   WriteFile(dir / "main.txt", "log " + (dir / "runs.log") + "\n");
 
@@ -329,7 +326,7 @@ TEST_F(UninstallHook, WholeProductRemovedThroughTheHost) {
     const ProgramRun run = RunProgram(line);
     EXPECT_EQ(run.exitCode, code) << line;
     EXPECT_THAT(run.output, ::testing::HasSubstr(says)) << line;
-    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kUninstall + "\\" + product + "\\RefcountList"));
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, ClaimListPath(product)));
   }
 
   const ProgramRun host =
@@ -343,7 +340,7 @@ TEST_F(UninstallHook, WholeProductRemovedThroughTheHost) {
     EXPECT_EQ(RegQuery("\"HKLM\\" + key + "\"").exitCode, 1u) << key << " was left";
   EXPECT_EQ(RegQuery("\"HKLM\\" + shared + "\"").exitCode, 1u);
   EXPECT_EQ(RegQuery("\"HKCR\\" + handler + "File" + ext + "\"").exitCode, 1u);
-  EXPECT_EQ(RegQuery("\"HKLM\\" + kUninstall + "\\" + product + "\\RefcountList\"").exitCode, 1u);
+  EXPECT_EQ(RegQuery("\"HKLM\\" + ClaimListPath(product) + "\"").exitCode, 1u);
   const ProgramRun extension = RegQuery("\"HKCR\\" + ext + "\" /ve");
   EXPECT_EQ(extension.exitCode, 0u);
   EXPECT_NE(extension.output.find("txtfile"), std::string::npos) << extension.output;
