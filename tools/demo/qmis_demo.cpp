@@ -18,12 +18,14 @@
 #include "companion.h"
 #include "qmis.h"
 #include "qmis/handles.h"
+#include "qmis/layout.h"
 
 namespace {
 
-const char kSession[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-const char kMaker[] = "SOFTWARE\\Quillmoor";
-const char kShared[] = "SOFTWARE\\Quillmoor\\Shared\\Sample";
+using qmis::kAudioCdShell;
+using qmis::kMakerRoot;
+using qmis::kSessionManager;
+const std::string kShared = std::string(kMakerRoot) + "\\Shared\\Sample";
 const char kSample[] = "QMIS Sample";
 const char kViewer[] = "QMIS Sample Viewer";
 
@@ -77,7 +79,7 @@ void ShowRenames(const char* name) {
   DWORD size = sizeof data;
   LONG status = ERROR_FILE_NOT_FOUND;
   qmis::UniqueKey key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSession, 0, KEY_READ, key.put()) == ERROR_SUCCESS)
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, key.put()) == ERROR_SUCCESS)
     status =
         RegQueryValueExA(key.get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size);
   if (status != ERROR_SUCCESS) {
@@ -96,17 +98,17 @@ void ShowRenames(const char* name) {
 
 void ShowShell() {
   Say("   AudioCD default = %s, saved = %s\n",
-      Show(HKEY_CLASSES_ROOT, "AudioCD\\shell", nullptr).c_str(),
-      Show(HKEY_CLASSES_ROOT, "AudioCD\\shell", "QmPrevious").c_str());
+      Show(HKEY_CLASSES_ROOT, kAudioCdShell, nullptr).c_str(),
+      Show(HKEY_CLASSES_ROOT, kAudioCdShell, qmis::kSavedDefaultValue).c_str());
   Say("   .qmsample = %s, saved = %s\n", Show(HKEY_CLASSES_ROOT, ".qmsample", nullptr).c_str(),
-      Show(HKEY_CLASSES_ROOT, ".qmsample", "QmPrevious").c_str());
+      Show(HKEY_CLASSES_ROOT, ".qmsample", qmis::kSavedDefaultValue).c_str());
 }
 
 void ShowMachineBefore() {
   Say("0. The machine before: a CD player verb is the AutoPlay default, .qmsample opens as "
       "txtfile\n");
   SetString(HKEY_CLASSES_ROOT, "AudioCD\\shell\\play\\command", nullptr, "cdplayer.exe /play");
-  SetString(HKEY_CLASSES_ROOT, "AudioCD\\shell", nullptr, "play");
+  SetString(HKEY_CLASSES_ROOT, kAudioCdShell, nullptr, "play");
   SetString(HKEY_CLASSES_ROOT, ".qmsample", nullptr, "txtfile");
   ShowShell();
 }
@@ -131,19 +133,19 @@ void ParkRenames() {
   const std::string work = std::string(temp) + "qmis-demo";
   CreateDirectoryA(work.c_str(), nullptr);
   MoveFileExA((work + "\\old.cfg").c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-  ShowRenames("PendingFileRenameOperations");
+  ShowRenames(qmis::kPendingRenamesValue);
   Say("   park: %d\n", park());
-  ShowRenames("PendingFileRenameOperations");
-  ShowRenames("PostponedFileRenameOperations");
+  ShowRenames(qmis::kPendingRenamesValue);
+  ShowRenames(qmis::kParkedRenamesValue);
   MoveFileExA((work + "\\new.cfg").c_str(), (work + "\\app.cfg").c_str(),
               MOVEFILE_DELAY_UNTIL_REBOOT);
   Say("   the setup schedules a rename of its own; merge: %d\n", merge());
-  ShowRenames("PendingFileRenameOperations");
-  ShowRenames("PostponedFileRenameOperations");
+  ShowRenames(qmis::kPendingRenamesValue);
+  ShowRenames(qmis::kParkedRenamesValue);
   qmis::UniqueKey session;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSession, 0, KEY_ALL_ACCESS, session.put()) ==
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_ALL_ACCESS, session.put()) ==
       ERROR_SUCCESS)
-    RegDeleteValueA(session.get(), "PendingFileRenameOperations");  // nothing real to rename
+    RegDeleteValueA(session.get(), qmis::kPendingRenamesValue);  // nothing real to rename
 }
 
 void RemoveThroughHost(int step, const std::string& folder, const char* product) {
@@ -156,8 +158,10 @@ void RemoveThroughHost(int step, const std::string& folder, const char* product)
   const DWORD code = RunAndWait(command);
   Say("   %s\n   host exit code %lu\n", command.c_str(), code);
   ShowShell();
-  Say("   shared key Refcount = %s\n", Show(HKEY_LOCAL_MACHINE, kShared, "Refcount").c_str());
-  const bool plugin = KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Quillmoor\\QMIS Sample Plugin");
+  Say("   shared key Refcount = %s\n",
+      Show(HKEY_LOCAL_MACHINE, kShared, qmis::kClaimMaskValue).c_str());
+  const bool plugin =
+      KeyExists(HKEY_LOCAL_MACHINE, std::string(kMakerRoot) + "\\QMIS Sample Plugin");
   Say("   plug-in (dependent) %s; install folder %s\n",
       plugin ? "still there" : "removed by its own host run",
       GetFileAttributesA(dir.c_str()) == INVALID_FILE_ATTRIBUTES ? "gone" : "still there");
@@ -165,8 +169,8 @@ void RemoveThroughHost(int step, const std::string& folder, const char* product)
 
 void SweepEmptyBranches() {
   auto sweep = QMIS_EXPORT(QmUninstall_KeyClean);
-  const std::string maker = kMaker;
-  Say("\n5. Sweeping empty branches out of HKLM\\%s\n", kMaker);
+  const std::string maker = kMakerRoot;
+  Say("\n5. Sweeping empty branches out of HKLM\\%s\n", kMakerRoot);
   SetString(HKEY_LOCAL_MACHINE, maker + "\\Kept\\Deep", "Value", "x");
   {
     qmis::UniqueKey empty;

@@ -118,7 +118,7 @@ void CheckAutoPlayVerb(QmisState& state) {
 // No claim list stands directly under the Uninstall key, where claims made
 // with an empty product key land.
 void CheckStrayClaimList(QmisState& state) {
-  const std::string list = std::string(kUninstall) + "\\RefcountList";
+  const std::string list = kUninstall + "\\" + qmis::kClaimListName;
   if (ReadKey(HKEY_LOCAL_MACHINE, list))
     state.inconsistencies.push_back("claim list HKLM\\" + list +
                                     " stands directly under the Uninstall key, as a claim made "

@@ -8,13 +8,18 @@
 
 namespace {
 
-const char kSession[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+// A path template of the library's layout with its one %s filled in.
+std::string Filled(const char* format, const std::string& name) {
+  const std::string text = format;
+  const size_t at = text.find("%s");
+  return text.substr(0, at) + name + text.substr(at + 2);
+}
 
 void ReadSharedKeys(const std::string& prefix, QmisState& state) {
   ReadKey key(HKEY_LOCAL_MACHINE, prefix.empty() ? kMaker : std::string(kMaker) + "\\" + prefix);
   if (!key) return;
   ReadKey::Value mask;
-  if (!prefix.empty() && key.Read("Refcount", mask)) {
+  if (!prefix.empty() && key.Read(qmis::kClaimMaskValue, mask)) {
     SharedKey shared{prefix, mask.type, static_cast<DWORD>(mask.data.size()), 0};
     if (shared.maskValid()) shared.mask = *reinterpret_cast<const DWORD*>(mask.data.data());
     state.sharedKeys.push_back(shared);
@@ -25,7 +30,7 @@ void ReadSharedKeys(const std::string& prefix, QmisState& state) {
 
 std::vector<RenamePair> ReadRenames(const char* name) {
   std::vector<RenamePair> pairs;
-  ReadKey key(HKEY_LOCAL_MACHINE, kSession);
+  ReadKey key(HKEY_LOCAL_MACHINE, qmis::kSessionManager);
   ReadKey::Value list;
   if (!key.Read(name, list)) return pairs;
   const std::string& bytes = list.data;
@@ -51,8 +56,9 @@ Extension ReadExtension(const Product& product, const std::string& name) {
   if (hasType && !Same(type, product.handlerName + "File" + name))
     return {name, "not the product's (its type is \"" + type + "\")", type};
   return {name,
-          key.Read("QmPrevious", saved)
-              ? "held by the product, restorable from QmPrevious (\"" + Text(saved.data) + "\")"
+          key.Read(qmis::kSavedDefaultValue, saved)
+              ? std::string("held by the product, restorable from ") + qmis::kSavedDefaultValue +
+                    " (\"" + Text(saved.data) + "\")"
               : "held by the product, no saved type (the key goes at removal)",
           type};
 }
@@ -60,7 +66,7 @@ Extension ReadExtension(const Product& product, const std::string& name) {
 // "Quillmoor" and the product key without its spaces, as the library makes it.
 std::string HandlerName(const std::string& name, RemoveSpaces removeSpaces) {
   char handler[MAX_PATH + 16];
-  snprintf(handler, sizeof handler, "Quillmoor %s", name.c_str());
+  snprintf(handler, sizeof handler, qmis::kHandlerNameFormat, name.c_str());
   removeSpaces(handler, static_cast<DWORD>(strlen(handler)));
   return handler;
 }
@@ -69,16 +75,18 @@ Product ReadProduct(const std::string& name, const std::string& handlerName) {
   Product product;
   product.key = name;
   product.handlerName = handlerName;
-  const std::string base = std::string(kUninstall) + "\\" + name;
-  for (const auto& value : ReadKey(HKEY_LOCAL_MACHINE, base + "\\RefcountList").Values()) {
+  for (const auto& value :
+       ReadKey(HKEY_LOCAL_MACHINE, Filled(qmis::kClaimListFormat, name)).Values()) {
     if (value.type == REG_DWORD && value.data.size() == 4)
       product.claims.push_back(
           {name, value.name, *reinterpret_cast<const DWORD*>(value.data.data())});
   }
-  for (const auto& value : ReadKey(HKEY_LOCAL_MACHINE, base + "\\Extensions").Values()) {
+  for (const auto& value :
+       ReadKey(HKEY_LOCAL_MACHINE, Filled(qmis::kExtensionsFormat, name)).Values()) {
     if (!value.name.empty()) product.extensions.push_back(ReadExtension(product, value.name));
   }
-  for (const auto& value : ReadKey(HKEY_LOCAL_MACHINE, base + "\\Dependents").Values()) {
+  for (const auto& value :
+       ReadKey(HKEY_LOCAL_MACHINE, Filled(qmis::kDependentsFormat, name)).Values()) {
     if (value.type != REG_SZ) continue;
     const std::string file = Text(value.data);
     const DWORD attributes = GetFileAttributesA(file.c_str());
@@ -90,9 +98,9 @@ Product ReadProduct(const std::string& name, const std::string& handlerName) {
 }
 
 bool IsManaged(const std::string& name) {
-  const std::string base = std::string(kUninstall) + "\\" + name;
-  for (const char* list : {"\\RefcountList", "\\Extensions", "\\Dependents"}) {
-    if (ReadKey(HKEY_LOCAL_MACHINE, base + list)) return true;
+  for (const char* list :
+       {qmis::kClaimListFormat, qmis::kExtensionsFormat, qmis::kDependentsFormat}) {
+    if (ReadKey(HKEY_LOCAL_MACHINE, Filled(list, name))) return true;
   }
   return false;
 }
@@ -122,12 +130,12 @@ QmisState ReadQmisState(const std::string& only, RemoveSpaces removeSpaces) {
     }
     state.sharedKeys = mine;
   }
-  ReadKey autoPlay(HKEY_CLASSES_ROOT, "AudioCD\\shell");
+  ReadKey autoPlay(HKEY_CLASSES_ROOT, qmis::kAudioCdShell);
   ReadKey::Value value;
   if (autoPlay.Read(nullptr, value)) state.autoPlayDefault = Text(value.data);
-  if (autoPlay.Read("QmPrevious", value)) state.autoPlaySaved = Text(value.data);
-  state.pending = ReadRenames("PendingFileRenameOperations");
-  state.parked = ReadRenames("PostponedFileRenameOperations");
+  if (autoPlay.Read(qmis::kSavedDefaultValue, value)) state.autoPlaySaved = Text(value.data);
+  state.pending = ReadRenames(qmis::kPendingRenamesValue);
+  state.parked = ReadRenames(qmis::kParkedRenamesValue);
   FindInconsistencies(only, machine, state);
   return state;
 }

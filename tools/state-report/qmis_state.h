@@ -8,9 +8,13 @@
 #include <string>
 #include <vector>
 
-// Where the library keeps its state, below HKEY_LOCAL_MACHINE.
-inline constexpr char kUninstall[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-inline constexpr char kMaker[] = "SOFTWARE\\Quillmoor";
+#include "qmis/layout.h"
+
+// Where the library keeps its state, below HKEY_LOCAL_MACHINE, in the
+// library's own names: the key above the products' keys, and the maker's root.
+inline const std::string kUninstall(qmis::kUninstallKeyFormat,
+                                    sizeof qmis::kUninstallKeyFormat - sizeof "\\%s");
+inline constexpr const char* kMaker = qmis::kMakerRoot;
 
 struct Claim {
   std::string product;
