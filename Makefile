@@ -22,7 +22,7 @@ test: build
 	@bash scripts/run-tests.sh
 
 test-win64: build
-	@QMIS_WINEARCH=win64 bash scripts/run-tests.sh
+	@bash scripts/run-tests.sh win64
 
 demo: build
 	@bash scripts/run-demo.sh
