@@ -45,6 +45,9 @@
 ;       QMISUninst_UnregisterExtensions('My Product');
 ;       QMISUninst_UnregisterAutoInsertTag('My Product');
 ;       QMISUninst_RemoveRefcountedKeys('My Product');
+;       { a released nested name ("Nimbus\Engine") leaves its parent
+;         (HKLM\SOFTWARE\Quillmoor\Nimbus) behind, empty: sweep it }
+;       QMISUninst_KeyClean(HKLM, 'SOFTWARE\Quillmoor');
 ;       QMISUninst_Unload;
 ;     end;
 ;   end;
