@@ -200,12 +200,6 @@ def reg(folder, commands):
     return [(int(parts[i + 1]), parts[i]) for i in range(0, len(parts) - 1, 2)]
 
 
-def value_query(key, name):
-    if key.startswith("$"):
-        key, name = REGISTERS, "r" + key[1:]
-    return ["query", key] + (["/v", name] if name else ["/ve"]), name
-
-
 def shown(output, name):
     """The value's data as reg.exe shows it, or None when it is not there."""
     for line in output.split("\n"):
@@ -215,20 +209,19 @@ def shown(output, name):
     return None
 
 
-def expect(where, folder, steps):
-    queries = []
-    for _, key, name, data in steps:
-        queries.append(value_query(key, name)[0] if name or data is not None or key.startswith("$")
-                       else ["query", key])
-    for (_, key, name, data), (code, output) in zip(steps, reg(folder, queries)):
+def expect(where, folder, steps, extra=()):
+    """Checks the steps' expectations; gives back the output of the extra queries."""
+    resolved = [(REGISTERS, "r" + k[1:], d) if k.startswith("$") else (k, n, d) for _, k, n, d in steps]
+    queries = [["query", k, *(["/v", n] if n else ["/ve"] if d is not None else [])] for k, n, d in resolved]
+    results = reg(folder, queries + list(extra))
+    for (_, key, name, _), (k, n, data), (code, output) in zip(steps, resolved, results):
+        found = shown(output, n) if n or data is not None else ("" if code == 0 else None)
         label = key + (f" : {name}" if name else "")
-        if key.startswith("$"):
-            name = "r" + key[1:]
-        if data is None:
-            if code == 0 and (name is None or shown(output, name) is not None):
-                fail(where, f"expected {label} gone; it is there")
-        elif shown(output, name) != data:
-            fail(where, f"expected {label} = {data!r}, found {shown(output, name)!r}")
+        if data is None and found is not None:
+            fail(where, f"expected {label} gone; it is there")
+        elif data is not None and found != data:
+            fail(where, f"expected {label} = {data!r}, found {found!r}")
+    return [output for _, output in results[len(steps):]]
 
 
 def subkeys(output):
@@ -263,8 +256,8 @@ def run(where, folder, steps, install, uninstall):
         result = (install if number == 0 else uninstall)()
         if result.returncode != 0:
             fail(where, f"the {'installer' if number == 0 else 'uninstaller'} exited with {result.returncode}")
-        expect(where, folder, phase)
-    added = subkeys(reg(folder, [["query", UNINSTALL]])[0][1]) - products
+        last = expect(where, folder, phase, [["query", UNINSTALL]] if number == len(phases) - 1 else [])
+    added = subkeys(last[0]) - products
     named = {(s[1], s[2]) for s in steps if s[0] != "uninstall" and s[1] not in new
              and not s[1].startswith("$") and s[2]}
     reg(folder, [["delete", k, "/f"] for k in [*new, *sorted(added), REGISTERS]] +
@@ -330,7 +323,7 @@ def inno(where, folder, text, steps):
     built = wine(str(iscc_dir / "ISCC.exe"), "/Q", "/I" + winpath(release / "inno"),
                  "/O" + winpath(folder), "/Fsetup", winpath(script))
     if built.returncode != 0:
-        return fail(where, "ISCC fails:\n" + built.stdout.decode("utf-8", "replace")[-1500:])
+        return fail(where, "ISCC fails:\n" + (built.stdout + built.stderr).decode("utf-8", "replace")[-1500:])
     counts["built"] += 1
     if steps is None:
         return
