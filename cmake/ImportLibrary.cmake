@@ -21,18 +21,19 @@ endfunction()
 # Microsoft's format (QMIS.lib): "X@N" lines, which llvm-dlltool -k turns
 # into the symbols _X@N that Microsoft's compilers give an extern "C"
 # __stdcall function, importing the plain name X. The decorated names are
-# their own symbols. This definition ships beside the libraries. (In both,
+# their own symbols. Each line carries the export's fixed ordinal (imports
+# still go by name). This definition ships beside the libraries. (In both,
 # the entry point _DllMain@12 is left out: it is for the loader.)
 function(qmis_msvc_import_definition module_def out_def)
   file(STRINGS ${module_def} lines)
-  set(text "; The exports of QMIS.dll under the symbols their callers use.\n")
+  set(text "; The exports of QMIS.dll under the symbols their callers use, with their ordinals.\n")
   string(APPEND text "; llvm-dlltool -m i386 -k -d QMIS.def -l QMIS.lib makes QMIS.lib from it.\n")
   string(APPEND text "LIBRARY \"QMIS.dll\"\nEXPORTS\n")
   foreach(line IN LISTS lines)
-    if(line MATCHES "^  ([?][^ ]+) = ")
-      string(APPEND text "  ${CMAKE_MATCH_1}\n")
-    elseif(line MATCHES "^  ([A-Za-z][A-Za-z0-9_]*) = ([A-Za-z0-9_]+@[0-9]+)( @[0-9]+)?$")
-      string(APPEND text "  ${CMAKE_MATCH_2}\n")
+    if(line MATCHES "^  ([?][^ ]+) = [^ ]+ (@[0-9]+)$")
+      string(APPEND text "  ${CMAKE_MATCH_1} ${CMAKE_MATCH_2}\n")
+    elseif(line MATCHES "^  ([A-Za-z][A-Za-z0-9_]*) = ([A-Za-z0-9_]+@[0-9]+) (@[0-9]+)$")
+      string(APPEND text "  ${CMAKE_MATCH_2} ${CMAKE_MATCH_3}\n")
     endif()
   endforeach()
   file(WRITE ${out_def} "${text}")

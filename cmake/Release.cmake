@@ -1,5 +1,5 @@
-# What an installer author takes: the stripped DLL with its debug file, the
-# header, import libraries for GNU and Microsoft linkers, the CMake package,
+# What an installer author takes: the stripped DLL (its debug file in a
+# folder of its own, so that bin/ holds the DLL alone), the header, import libraries for GNU and Microsoft linkers, the CMake package,
 # the NSIS and Inno Setup includes, the companion tools, docs and examples.
 # `cmake --install` lays this tree out; `make dist` zips it
 # (cmake/MakeDist.cmake).
@@ -63,7 +63,8 @@ configure_file(${PROJECT_SOURCE_DIR}/cmake/release-readme.txt.in ${QMIS_RELEASE_
 add_custom_target(qmis_release ALL DEPENDS
   ${QMIS_SDK_DIR}/libQMIS.dll.a ${QMIS_SDK_DIR}/QMIS.lib ${release_dll} ${release_tools})
 
-install(FILES ${release_dll} ${release_dll}.debug DESTINATION bin)
+install(FILES ${release_dll} DESTINATION bin)
+install(FILES ${release_dll}.debug DESTINATION debug)
 install(FILES ${PROJECT_SOURCE_DIR}/include/qmis.h DESTINATION include)
 install(FILES ${QMIS_SDK_DIR}/libQMIS.dll.a ${QMIS_SDK_DIR}/QMIS.lib ${QMIS_SDK_DIR}/QMIS.def DESTINATION lib)
 install(FILES ${QMIS_SDK_DIR}/qmisConfig.cmake ${QMIS_SDK_DIR}/qmisConfigVersion.cmake
@@ -71,7 +72,8 @@ install(FILES ${QMIS_SDK_DIR}/qmisConfig.cmake ${QMIS_SDK_DIR}/qmisConfigVersion
 install(FILES ${PROJECT_SOURCE_DIR}/include/QMIS.nsh DESTINATION nsis)
 install(FILES ${PROJECT_SOURCE_DIR}/include/QMIS.iss DESTINATION inno)
 install(PROGRAMS ${release_tools} DESTINATION tools)
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION docs)
+# docs/dev/ is about building and testing QMIS itself: not for the archive.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION docs PATTERN dev EXCLUDE)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION examples)
 install(FILES ${QMIS_RELEASE_DIR}/README DESTINATION .)
 

@@ -45,13 +45,16 @@
 ;       QMISUninst_UnregisterExtensions('My Product');
 ;       QMISUninst_UnregisterAutoInsertTag('My Product');
 ;       QMISUninst_RemoveRefcountedKeys('My Product');
+;       { a released nested name ("Nimbus\Engine") leaves its parent
+;         (HKLM\SOFTWARE\Quillmoor\Nimbus) behind, empty: sweep it }
+;       QMISUninst_KeyClean(HKLM, 'SOFTWARE\Quillmoor');
 ;       QMISUninst_Unload;
 ;     end;
 ;   end;
 ;
 ; UninstInitialize and UninstUnInitialize are not declared: they are for an
 ; uninstaller host that passes "-f<file> ... -z<product key>" on its command
-; line (tools/uninstaller-host), and do nothing from Inno's uninstaller,
+; line (the release's tools/qmis-uninstall-host.exe), and do nothing from Inno's uninstaller,
 ; whose command line has neither. Call the hand-backs above instead.
 ;
 ; Decorated exports ("?Name@@YGXPAD@Z") are declared with Inno's own
@@ -95,7 +98,7 @@ procedure QMIS_RegisterAutoInsertTag(ProductKey: AnsiString);
   external '?RegisterAutoInsertTag@@YGXPAD@Z@files:QMIS.dll stdcall delayload';
 procedure QMIS_UnregisterAutoInsertTag(ProductKey: AnsiString);
   external '?UnregisterAutoInsertTag@@YGXPAD@Z@files:QMIS.dll stdcall delayload';
-procedure QMIS_UnregisterSpecificExtension(Handler, Extension: AnsiString);
+procedure QMIS_UnregisterSpecificExtension(HandlerName, Extension: AnsiString);
   external '?UnregisterSpecificExtension@@YGXPAD0@Z@files:QMIS.dll stdcall delayload';
 procedure QMIS_UnregisterExtensions(ProductKey: AnsiString);
   external '?UnregisterExtensions@@YGXPAD@Z@files:QMIS.dll stdcall delayload';
@@ -138,7 +141,7 @@ procedure QMISUninst_RegisterAutoInsertTag(ProductKey: AnsiString);
   external '?RegisterAutoInsertTag@@YGXPAD@Z@uninstall:{app}\QMIS.dll stdcall delayload';
 procedure QMISUninst_UnregisterAutoInsertTag(ProductKey: AnsiString);
   external '?UnregisterAutoInsertTag@@YGXPAD@Z@uninstall:{app}\QMIS.dll stdcall delayload';
-procedure QMISUninst_UnregisterSpecificExtension(Handler, Extension: AnsiString);
+procedure QMISUninst_UnregisterSpecificExtension(HandlerName, Extension: AnsiString);
   external '?UnregisterSpecificExtension@@YGXPAD0@Z@uninstall:{app}\QMIS.dll stdcall delayload';
 procedure QMISUninst_UnregisterExtensions(ProductKey: AnsiString);
   external '?UnregisterExtensions@@YGXPAD@Z@uninstall:{app}\QMIS.dll stdcall delayload';

@@ -116,9 +116,10 @@
 !macroend
 
 ; Lets go of every reference the installer holds on QMIS.dll, so that NSIS
-; can delete $PLUGINSDIR when it ends; else the DLL is left behind and
-; scheduled for deletion at the next restart, in the very list
-; QMSetup_BackupPendingFileRename parks. The macros give back what they
+; can delete $PLUGINSDIR when it ends. On Windows, where the file of a loaded
+; DLL cannot be deleted, it is else left behind and scheduled for deletion
+; at the next restart, in the very list QMSetup_BackupPendingFileRename
+; parks (under Wine 8 with NSIS 3.08 the folder went even so). The macros give back what they
 ; take; this is for System::Call lines of your own, which keep the DLL
 ; loaded. Call it at the end of the last section (and of the uninstaller's).
 !define QMIS_Unload "!insertmacro QMIS_Unload"
@@ -238,11 +239,11 @@
   Pop $0
 !macroend
 
-; _HANDLER is the product's handler name ("Quillmoor" and the product key
+; _HANDLER_NAME is the product's handler name ("Quillmoor" and the product key
 ; without spaces).
 !define QMIS_UnregisterSpecificExtension "!insertmacro QMIS_UnregisterSpecificExtension"
-!macro QMIS_UnregisterSpecificExtension _HANDLER _EXTENSION
-  Push `${_HANDLER}`
+!macro QMIS_UnregisterSpecificExtension _HANDLER_NAME _EXTENSION
+  Push `${_HANDLER_NAME}`
   Push `${_EXTENSION}`
   Exch $1
   Exch

@@ -119,7 +119,7 @@ int QMIS_CALL UninstUnInitialize(unsigned long, unsigned long, unsigned long);
 typedef void(QMIS_CALL* QMIS_REGISTER_AUTO_INSERT_TAG_FN)(char* productKey);
 typedef void(QMIS_CALL* QMIS_UNREGISTER_AUTO_INSERT_TAG_FN)(char* productKey);
 typedef void(QMIS_CALL* QMIS_UNREGISTER_EXTENSIONS_FN)(char* productKey);
-typedef void(QMIS_CALL* QMIS_UNREGISTER_SPECIFIC_EXTENSION_FN)(char* prefix, char* extension);
+typedef void(QMIS_CALL* QMIS_UNREGISTER_SPECIFIC_EXTENSION_FN)(char* handlerName, char* extension);
 
 #if defined(__GNUC__) && !defined(_MSC_VER)
 /* The assembler name, exactly: GCC hands the label to gas, which wants the
@@ -142,8 +142,8 @@ void QMIS_CALL UnregisterAutoInsertTag(char* productKey)
 /* Hands back every extension listed under the product's "Extensions". */
 void QMIS_CALL UnregisterExtensions(char* productKey)
     QMIS_DECORATED(QMIS_UNREGISTER_EXTENSIONS_NAME);
-/* Hands back one extension; prefix is the product's handler name. */
-void QMIS_CALL UnregisterSpecificExtension(char* prefix, char* extension)
+/* Hands back one extension; handlerName is the product's handler name. */
+void QMIS_CALL UnregisterSpecificExtension(char* handlerName, char* extension)
     QMIS_DECORATED(QMIS_UNREGISTER_SPECIFIC_EXTENSION_NAME);
 #endif
 
@@ -153,7 +153,7 @@ void QMIS_CALL UnregisterSpecificExtension(char* prefix, char* extension)
 void __stdcall RegisterAutoInsertTag(char* productKey);
 void __stdcall UnregisterAutoInsertTag(char* productKey);
 void __stdcall UnregisterExtensions(char* productKey);
-void __stdcall UnregisterSpecificExtension(char* prefix, char* extension);
+void __stdcall UnregisterSpecificExtension(char* handlerName, char* extension);
 #endif
 #endif
 

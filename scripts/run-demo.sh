@@ -10,7 +10,7 @@ nsi=examples/nsis/qmis-sample.nsi
 makensis -V1 "-X!addincludedir $PWD/include" -DQMIS_DLL="$build/bin/QMIS.dll" -DOUT_FILE="$build/examples/qmis-sample-setup.exe" \
   -DWITH_DEPENDENT "$nsi"
 makensis -V1 "-X!addincludedir $PWD/include" -DQMIS_DLL="$build/bin/QMIS.dll" -DOUT_FILE="$build/examples/qmis-viewer-setup.exe" \
-  -DPRODUCT="QMIS Sample Viewer" -DHANDLER=QuillmoorQMISSampleViewer -DBITS=2 -DNO_SHELL "$nsi"
+  -DPRODUCT="QMIS Sample Viewer" -DHANDLER_NAME=QuillmoorQMISSampleViewer -DBITS=2 -DNO_SHELL "$nsi"
 
 bash scripts/wine-session.sh start "$build" demo >/dev/null
 trap 'bash scripts/wine-session.sh stop "$build" demo >/dev/null' EXIT

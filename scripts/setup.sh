@@ -100,7 +100,7 @@ fi
 
 missing=()
 for pkg in g++-mingw-w64-i686-posix wine wine32:i386 wine64 googletest cmake make nsis \
-           zip clang lld llvm gdb git xvfb xauth clang-format clang-tidy gcovr locales; do
+           zip clang lld llvm gdb git xvfb xauth clang-format clang-tidy gcovr locales python3; do
   installed "$pkg" || missing+=("$pkg")
 done
 # Debian's npm, unless Node and its npm came from elsewhere.

@@ -11,7 +11,7 @@
 ; back. The folder may be named in any script: paths go to the DLL's
 ; Unicode entry points.
 ;
-; ISCC /DProduct=<name> /DHandler=<Quillmoor + name without spaces> /DBits=<claim bits>
+; ISCC /DProduct=<name> /DHandlerName=<Quillmoor + name without spaces> /DBits=<claim bits>
 ; makes another product of the maker from the same script; /DFailOnPurpose
 ; adds a call that fails, to show where a failure is logged. Each call whose
 ; result says it failed writes a line to the setup's log (/LOG) with the
@@ -24,7 +24,7 @@
 
 #ifndef Product
   #define Product "QMIS Inno Sample"
-  #define Handler "QuillmoorQMISInnoSample"
+  #define HandlerName "QuillmoorQMISInnoSample"
 #endif
 #ifndef Bits
   #define Bits "1"
@@ -74,8 +74,8 @@ begin
   if not KeepSaved and RegQueryStringValue(HKCR32, '{#Extension}', '', Earlier) and
     (Earlier <> '') then
     RegWriteStringValue(HKCR32, '{#Extension}', 'QmPrevious', Earlier);
-  RegWriteStringValue(HKCR32, '{#Extension}', '', '{#Handler}File{#Extension}');
-  RegWriteStringValue(HKCR32, '{#Handler}File{#Extension}\shell\open\command', '',
+  RegWriteStringValue(HKCR32, '{#Extension}', '', '{#HandlerName}File{#Extension}');
+  RegWriteStringValue(HKCR32, '{#HandlerName}File{#Extension}\shell\open\command', '',
     '"' + ExpandConstant('{app}') + '\sample.exe" "%1"');
   RegWriteStringValue(HKLM32, ListsKey + '\Extensions', '{#Extension}', '');
 end;
@@ -128,7 +128,7 @@ begin
 #endif
         TakeExtension;
         { The Audio-CD AutoPlay default: the verb first, then the takeover. }
-        RegWriteStringValue(HKCR32, 'AudioCD\shell\{#Handler}\command', '',
+        RegWriteStringValue(HKCR32, 'AudioCD\shell\{#HandlerName}\command', '',
           '"' + ExpandConstant('{app}') + '\sample.exe" /cd');
         QMIS_RegisterAutoInsertTag(ProductKey);
         RegWriteDWordValue(HKLM32, ListsKey, 'HelperExitCode', RunHelper);

@@ -7,14 +7,15 @@
 ;   qmis-sample-setup.exe /S
 ;
 ; Optional defines make the other products of the demo from the same script:
-;   -DPRODUCT=<name> -DHANDLER=<Quillmoor + name without spaces> -DBITS=<claim bits>
+;   -DPRODUCT=<name> -DHANDLER_NAME=<Quillmoor + name without spaces> -DBITS=<claim bits>
 ;   -DNO_SHELL          leave the AutoPlay default and file extension alone
 ;   -DWITH_DEPENDENT    install a plug-in whose removal the uninstaller
 ;                       host runs as a dependent
 ;
 ; Besides its NSIS uninstaller, the product leaves "uninstall.qmis", the
 ; script for an uninstaller host that calls UninstInitialize
-; (tools/uninstaller-host), in UTF-16 so that any folder name survives.
+; (the release's tools/qmis-uninstall-host.exe), in UTF-16 so that any
+; folder name survives.
 ;
 ; The folder may be named in any script: the path macros hand the DLL UTF-16.
 ;
@@ -24,7 +25,7 @@ Unicode true
 
 !ifndef PRODUCT
   !define PRODUCT "QMIS Sample"
-  !define HANDLER "QuillmoorQMISSample"
+  !define HANDLER_NAME "QuillmoorQMISSample"
 !endif
 !ifndef BITS
   !define BITS 1
@@ -106,12 +107,12 @@ Section "Install"
     StrCmp $2 "" 0 +3
   StrCmp $1 "" +2
     WriteRegStr HKCR "${EXTENSION}" "QmPrevious" $1
-  WriteRegStr HKCR "${EXTENSION}" "" "${HANDLER}File${EXTENSION}"
-  WriteRegStr HKCR "${HANDLER}File${EXTENSION}\shell\open\command" "" '"$INSTDIR\sample.exe" "%1"'
+  WriteRegStr HKCR "${EXTENSION}" "" "${HANDLER_NAME}File${EXTENSION}"
+  WriteRegStr HKCR "${HANDLER_NAME}File${EXTENSION}\shell\open\command" "" '"$INSTDIR\sample.exe" "%1"'
   WriteRegStr HKLM "${UNINSTALL_KEY}\Extensions" "${EXTENSION}" ""
 
   ; The Audio-CD AutoPlay default: the verb first, then the takeover.
-  WriteRegStr HKCR "AudioCD\shell\${HANDLER}\command" "" '"$INSTDIR\sample.exe" /cd'
+  WriteRegStr HKCR "AudioCD\shell\${HANDLER_NAME}\command" "" '"$INSTDIR\sample.exe" /cd'
   ${QMIS_RegisterAutoInsertTag} "${PRODUCT}"
 !endif
 

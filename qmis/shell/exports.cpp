@@ -26,10 +26,10 @@ void WINAPI UnregisterAutoInsertTag(char* productKey) {
   qmis::UnregisterAutoInsertTag(productKey);
 }
 
-void WINAPI UnregisterSpecificExtension(char* prefix, char* extension) {
-  CallReport report("UnregisterSpecificExtension", {Arg(prefix), Arg(extension)});
-  if (prefix == nullptr || extension == nullptr) return report.Refuse();
-  qmis::UnregisterSpecificExtension(prefix, extension);
+void WINAPI UnregisterSpecificExtension(char* handlerName, char* extension) {
+  CallReport report("UnregisterSpecificExtension", {Arg(handlerName), Arg(extension)});
+  if (handlerName == nullptr || extension == nullptr) return report.Refuse();
+  qmis::UnregisterSpecificExtension(handlerName, extension);
 }
 
 void WINAPI UnregisterExtensions(char* productKey) {

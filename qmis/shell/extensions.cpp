@@ -69,13 +69,13 @@ bool DeleteFileType(const char* fileType) {
 
 }  // namespace
 
-void UnregisterSpecificExtension(const char* prefix, const char* extension) {
+void UnregisterSpecificExtension(const char* handlerName, const char* extension) {
   // An empty extension would name the root of HKEY_CLASSES_ROOT; an empty
   // handler name names no product's file types.
-  if (prefix[0] == '\0' || extension[0] == '\0')
+  if (handlerName[0] == '\0' || extension[0] == '\0')
     return ReportFailure("argument check (an empty name)", ERROR_INVALID_PARAMETER, extension);
   PathBuffer fileType;
-  if (!FormatPath(fileType, kFileTypeFormat, prefix, extension)) return;
+  if (!FormatPath(fileType, kFileTypeFormat, handlerName, extension)) return;
   const bool extensionFound = HandBackExtension(extension, fileType);
   const bool fileTypeFound = DeleteFileType(fileType);
   if (!extensionFound && !fileTypeFound) ReportNothingFound(fileType);

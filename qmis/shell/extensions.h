@@ -8,7 +8,7 @@ namespace qmis {
 // Every extension listed under the product's uninstall key "Extensions".
 void UnregisterExtensions(const char* productKey);
 
-// One extension; `prefix` is the product's handler name.
-void UnregisterSpecificExtension(const char* prefix, const char* extension);
+// One extension; `handlerName` is the product's handler name.
+void UnregisterSpecificExtension(const char* handlerName, const char* extension);
 
 }  // namespace qmis

@@ -38,8 +38,35 @@ imports() { i686-w64-mingw32-objdump -p "$1" | awk '/DLL Name:/ {print tolower($
 [ "$(names "$dll")" = "$(names "$build/bin/QMIS.dll")" ] || fail "exports differ from the build's"
 [ "$(names "$dll" | grep -c .)" -eq 29 ] || fail "export table does not hold the 28 names"
 [ "$(imports "$dll")" = "$(printf 'advapi32.dll\nkernel32.dll\nmsvcrt.dll\nuser32.dll')" ] || fail "imports: $(imports "$dll" | tr '\n' ' ')"
-grep -q "directory_size.cpp" <<<"$(gdb -batch -ex "file $dll" -ex "info line qmis::GetCopyFileSize" 2>&1)" ||
-  fail "gdb finds no debug information through the debug link"
+[ "$(ls "$release/bin")" = QMIS.dll ] || fail "bin/ holds more than QMIS.dll: $(ls "$release/bin" | tr '\n' ' ')"
+debug=$release/debug/QMIS.dll.debug
+grep -q "directory_size.cpp" <<<"$(gdb -batch -ex "file $dll" -ex "symbol-file $debug" -ex "info line qmis::GetCopyFileSize" 2>&1)" ||
+  fail "gdb finds no debug information in debug/QMIS.dll.debug"
+mkdir -p "$out/beside"
+cp "$dll" "$debug" "$out/beside/"
+grep -q "directory_size.cpp" <<<"$(gdb -batch -ex "file $out/beside/QMIS.dll" -ex "info line qmis::GetCopyFileSize" 2>&1)" ||
+  fail "gdb finds no debug information through the debug link beside the DLL"
+
+# The pages speak of the release: none names a make target, the project's
+# scripts/ or .ci/, or a source file under qmis/ (none of which ship).
+while IFS=: read -r file line text; do
+  fail "${file#"$release/"}:$line names what the release does not hold: $text"
+done < <(grep -rnE '\bmake (all|setup|configure|build|test|test-win64|demo|bench|dist|lint|coverage|clean)\b|(^|[^/[:alnum:]_.-])(scripts|\.ci)/|(^|[^/[:alnum:]_.-])qmis/[[:alnum:]_/]*\.(cpp|h|def)\b|`qmis/`' \
+  "$release/README" "$release/docs" "$release/examples" "$release/nsis" "$release/inno" "$release/include")
+[ -d "$release/docs/dev" ] && fail "docs/dev/ is in the archive"
+
+# docs/exports.md numbers each export as the DLL and lib/QMIS.def do, and
+# links a page that names it.
+ordinals() { i686-w64-mingw32-objdump -p "$1" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
+  awk '/^\t\[/ {gsub(/[][]/, ""); print $1 + 1, $2}' | sort -n; }
+listed=$(sed -nE 's/^\| ([0-9]+) \| `([^`]+)` \| \[[^]]*\]\(([^)#]+)\) \|$/\1 \2 \3/p' "$release/docs/exports.md")
+[ "$(cut -d' ' -f1,2 <<<"$listed" | sort -n)" = "$(ordinals "$dll")" ] ||
+  fail "docs/exports.md: the ordinals and names differ from the DLL's: $(diff <(cut -d' ' -f1,2 <<<"$listed" | sort -n) <(ordinals "$dll") | tr '\n' ' ')"
+[ "$(sed -nE 's/^  ([^?][^ ]*)@[0-9]+ @([0-9]+)$/\2 \1/p; s/^  ([?][^ ]+) @([0-9]+)$/\2 \1/p' "$release/lib/QMIS.def" | sort -n)" = \
+  "$(ordinals "$dll" | grep -v ' _DllMain@12$')" ] || fail "lib/QMIS.def: the ordinals differ from the DLL's"
+while read -r number name page; do
+  grep -qF -- "$name" "$release/docs/$page" || fail "docs/exports.md: ordinal $number links $page, which does not name $name"
+done <<<"$listed"
 cp "$dll" "$out/run/"
 
 # 1. GCC, with find_package.

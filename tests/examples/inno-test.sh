@@ -44,7 +44,7 @@ compiled=$(date +%s%N)
 # A second product of the maker from the same script, taking the same
 # AutoPlay default and extension.
 wine "$iscc_dir/ISCC.exe" /Q "/I$(winpath "$release/inno")" "/DQMIS_DLL=$(winpath "$release/bin/QMIS.dll")" \
-  "/DProduct=QMIS Inno Sample B" /DHandler=QuillmoorQMISInnoSampleB /DBits=2 \
+  "/DProduct=QMIS Inno Sample B" /DHandlerName=QuillmoorQMISInnoSampleB /DBits=2 \
   "/O$(winpath "$work")" /Fqmis-sample-b-setup "$(winpath "$source_dir/examples/inno/qmis-sample.iss")" \
   || { echo "ISCC failed on the second product"; exit 1; }
 

@@ -22,7 +22,7 @@ nsis "$source_dir/examples/nsis/qmis-sample.nsi" "$setup"
 # A second product of the maker from the same script, taking the same
 # AutoPlay default and extension.
 setup_b=$build/examples/qmis-sample-b-setup.exe
-nsis "-DPRODUCT=QMIS Sample B" -DHANDLER=QuillmoorQMISSampleB -DBITS=2 \
+nsis "-DPRODUCT=QMIS Sample B" -DHANDLER_NAME=QuillmoorQMISSampleB -DBITS=2 \
   "$source_dir/examples/nsis/qmis-sample.nsi" "$setup_b"
 nsis "$source_dir/tests/examples/qmis-nsh-test.nsi" "$build/examples/qmis-nsh-test.exe"
 

@@ -14,7 +14,7 @@ SilentInstall silent
 
 !define OUT "SOFTWARE\QmisNshTest"
 !define PRODUCT "QMIS Nsh Test"
-!define HANDLER "QuillmoorQMISNshTest"
+!define HANDLER_NAME "QuillmoorQMISNshTest"
 !define UNINSTALL_KEY "SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\${PRODUCT}"
 !macro Record NAME VALUE
   WriteRegStr HKLM "${OUT}" "${NAME}" "${VALUE}"
@@ -50,13 +50,13 @@ Section
   !insertmacro Record AutoPlay "$R0 $R1"
 
   ; Extensions: one from the product's list, one by itself.
-  WriteRegStr HKCR ".qmnsh" "" "${HANDLER}File.qmnsh"
+  WriteRegStr HKCR ".qmnsh" "" "${HANDLER_NAME}File.qmnsh"
   WriteRegStr HKCR ".qmnsh" "QmPrevious" "txtfile"
   WriteRegStr HKLM "${UNINSTALL_KEY}\Extensions" ".qmnsh" ""
   ${QMIS_UnregisterExtensions} "${PRODUCT}"
   ReadRegStr $R0 HKCR ".qmnsh" ""
-  WriteRegStr HKCR ".qmnsh2" "" "${HANDLER}File.qmnsh2"
-  ${QMIS_UnregisterSpecificExtension} "${HANDLER}" ".qmnsh2"
+  WriteRegStr HKCR ".qmnsh2" "" "${HANDLER_NAME}File.qmnsh2"
+  ${QMIS_UnregisterSpecificExtension} "${HANDLER_NAME}" ".qmnsh2"
   ReadRegStr $R1 HKCR ".qmnsh2" ""
   !insertmacro Record Extensions "$R0 [$R1]"
   DeleteRegKey HKCR ".qmnsh"
