@@ -33,13 +33,14 @@ List M(const std::string& bytes) { return MultiSz(bytes); }
 // A list of `size` bytes of `c`, ending in its two empty strings.
 std::string Filled(size_t size, char c) { return std::string(size - 2, c) + std::string(2, '\0'); }
 
-// The lists before a call, its result, and the lists after it.
+// The lists before a call, its result, and the lists after it; a list left
+// out is none, a result left out is 1.
 struct ListsRow {
   const char* what;
   Operation operation;
-  List parked, pending;
-  int result;
-  List parkedAfter, pendingAfter;
+  List parked = {}, pending = {};
+  int result = 1;
+  List parkedAfter = {}, pendingAfter = {};
 };
 
 class PendingRenames : public LibraryTest {
@@ -128,19 +129,10 @@ const List kNone;
 // list's type; a list that is empty or missing adds nothing.
 TEST_F(PendingRenames, EachCallJoinsTheListsAsItsRulesSay) {
   ExpectRows({
-      {.what = "backup",
-       .operation = kBackup,
-       .parked = kNone,
-       .pending = M(kListA),
-       .result = 1,
-       .parkedAfter = M(kListA),
-       .pendingAfter = kNone},
+      {.what = "backup", .operation = kBackup, .pending = M(kListA), .parkedAfter = M(kListA)},
       {.what = "restore, nothing scheduled since",
        .operation = kRestore,
        .parked = M(kListA),
-       .pending = kNone,
-       .result = 1,
-       .parkedAfter = kNone,
        .pendingAfter = M(kListA)},
       // Joined as stored, in UTF-16: the parked list's last two bytes go,
       // whatever they hold.
@@ -148,71 +140,50 @@ TEST_F(PendingRenames, EachCallJoinsTheListsAsItsRulesSay) {
        .operation = kRestore,
        .parked = RegValue{REG_BINARY, "abcd"},
        .pending = M(kListB),
-       .result = 1,
-       .parkedAfter = kNone,
        .pendingAfter = RegValue{REG_BINARY, "ab" + Utf16Bytes(kListB)}},
       {.what = "restore of a one-byte parked list: no entry, nothing to join",
        .operation = kRestore,
        .parked = RegValue{REG_BINARY, "z"},
        .pending = M(kListB),
-       .result = 1,
-       .parkedAfter = kNone,
        .pendingAfter = M(kListB)},
       {.what = "backup of a list of another type: parked as that type",
        .operation = kBackup,
-       .parked = kNone,
        .pending = RegValue{REG_BINARY, "abcd"},
-       .result = 1,
-       .parkedAfter = RegValue{REG_BINARY, "abcd"},
-       .pendingAfter = kNone},
+       .parkedAfter = RegValue{REG_BINARY, "abcd"}},
       {.what = "second backup: the parked list's type",
        .operation = kBackup,
        .parked = RegValue{REG_BINARY, std::string("xy\0\0", 4)},
        .pending = M(kListB),
-       .result = 1,
-       .parkedAfter = RegValue{REG_BINARY, "xy" + Utf16Bytes(kListB)},
-       .pendingAfter = kNone},
+       .parkedAfter = RegValue{REG_BINARY, "xy" + Utf16Bytes(kListB)}},
       {.what = "restore, nothing parked",
        .operation = kRestore,
-       .parked = kNone,
        .pending = M(kListA),
        .result = 0,
-       .parkedAfter = kNone,
        .pendingAfter = M(kListA)},
       {.what = "backup, nothing pending",
        .operation = kBackup,
        .parked = M(kListB),
-       .pending = kNone,
        .result = 0,
-       .parkedAfter = M(kListB),
-       .pendingAfter = kNone},
+       .parkedAfter = M(kListB)},
       {.what = "second backup: the earlier parked entries in front",
        .operation = kBackup,
        .parked = M(kListA),
        .pending = M(kListB),
-       .result = 1,
-       .parkedAfter = M(kA + kListB),
-       .pendingAfter = kNone},
+       .parkedAfter = M(kA + kListB)},
       {.what = "restore, an empty parked value",
        .operation = kRestore,
        .parked = M(""),
        .pending = M(kListB),
-       .result = 1,
-       .parkedAfter = kNone,
        .pendingAfter = M(kListB)},
       {.what = "parked entries after other pending ones",
        .operation = kRestore,
        .parked = M(kListA),
        .pending = M(kB + kListA),
-       .result = 1,
-       .parkedAfter = kNone,
        .pendingAfter = M(kA + kB + kListA)},
       {.what = "pending holds the parked list's last entry, then another",
        .operation = kRestore,
        .parked = M(kA + kListB),
        .pending = M(kB + kListA),
-       .result = 1,
-       .parkedAfter = kNone,
        .pendingAfter = M(kA + kB + kB + kListA)},
   });
 }
@@ -226,43 +197,31 @@ TEST_F(PendingRenames, ACallCutOffIsFinishedByTheNextOne) {
        .operation = kBackup,
        .parked = M(kListA),
        .pending = M(kListA),
-       .result = 1,
-       .parkedAfter = M(kListA),
-       .pendingAfter = kNone},
+       .parkedAfter = M(kListA)},
       {.what = "backup cut off behind an earlier parked list",
        .operation = kBackup,
        .parked = M(kA + kListB),
        .pending = M(kListB),
-       .result = 1,
-       .parkedAfter = M(kA + kListB),
-       .pendingAfter = kNone},
+       .parkedAfter = M(kA + kListB)},
       {.what = "backup after a cut-off restore",
        .operation = kBackup,
        .parked = M(kListA),
        .pending = M(kA + kListB),
-       .result = 1,
-       .parkedAfter = M(kA + kListB),
-       .pendingAfter = kNone},
+       .parkedAfter = M(kA + kListB)},
       {.what = "restore cut off, nothing pending before",
        .operation = kRestore,
        .parked = M(kListA),
        .pending = M(kListA),
-       .result = 1,
-       .parkedAfter = kNone,
        .pendingAfter = M(kListA)},
       {.what = "restore cut off before newer entries",
        .operation = kRestore,
        .parked = M(kListA),
        .pending = M(kA + kListB),
-       .result = 1,
-       .parkedAfter = kNone,
        .pendingAfter = M(kA + kListB)},
       {.what = "restore after a cut-off backup",
        .operation = kRestore,
        .parked = M(kA + kListB),
        .pending = M(kListB),
-       .result = 1,
-       .parkedAfter = kNone,
        .pendingAfter = M(kA + kListB)},
   });
 }
@@ -287,9 +246,7 @@ TEST_F(PendingRenames, ListsAreReadWholeUpTo64KiB) {
        .operation = kBackup,
        .parked = M(x32k),
        .pending = M(y32k),
-       .result = 1,
-       .parkedAfter = M(x32k.substr(0, 32767) + y32k),
-       .pendingAfter = kNone},
+       .parkedAfter = M(x32k.substr(0, 32767) + y32k)},
       {.what = "second backup joining to one byte more",
        .operation = kBackup,
        .parked = M(x32k),
@@ -315,37 +272,25 @@ TEST_F(PendingRenames, ListsAreReadWholeUpTo64KiB) {
        .operation = kRestore,
        .parked = M(kListA),
        .pending = M(y70k),
-       .result = 1,
-       .parkedAfter = kNone,
        .pendingAfter = M(kA + y70k)},
       {.what = "backup of exactly 64 KiB",
        .operation = kBackup,
-       .parked = kNone,
        .pending = M(limit),
-       .result = 1,
-       .parkedAfter = M(limit),
-       .pendingAfter = kNone},
+       .parkedAfter = M(limit)},
       {.what = "backup of one byte more",
        .operation = kBackup,
-       .parked = kNone,
        .pending = M(over),
        .result = 0,
-       .parkedAfter = kNone,
        .pendingAfter = M(over)},
       {.what = "restore of exactly 64 KiB",
        .operation = kRestore,
        .parked = M(limit),
-       .pending = kNone,
-       .result = 1,
-       .parkedAfter = kNone,
        .pendingAfter = M(limit)},
       {.what = "restore of one byte more",
        .operation = kRestore,
        .parked = M(over),
-       .pending = kNone,
        .result = 0,
-       .parkedAfter = M(over),
-       .pendingAfter = kNone},
+       .parkedAfter = M(over)},
   });
 }
 
@@ -363,32 +308,25 @@ TEST_F(PendingRenames, ListsChangedWhileACallRunsLoseNothing) {
     Operation operation;
     When when;
     Change change = Change::kSchedule;
-    int result;
+    int result = 1;
     bool parkingAgainFails = false;
   };
   using enum When;
   using enum Change;
   const Row rows[] = {
-      {.what = "backup, one rename meanwhile",
-       .operation = kBackup,
-       .when = kAfterTheFirstRead,
-       .result = 1},
+      {.what = "backup, one rename meanwhile", .operation = kBackup, .when = kAfterTheFirstRead},
       {.what = "backup, a rename after every read",
        .operation = kBackup,
        .when = kAfterEveryRead,
        .result = 0},
-      {.what = "restore, one rename meanwhile",
-       .operation = kRestore,
-       .when = kAfterTheFirstRead,
-       .result = 1},
+      {.what = "restore, one rename meanwhile", .operation = kRestore, .when = kAfterTheFirstRead},
       {.what = "restore, a rename after every read",
        .operation = kRestore,
        .when = kAfterEveryRead,
        .result = 0},
       {.what = "backup, a rename between the size and the bytes",
        .operation = kBackup,
-       .when = kBeforeTheFirstRead,
-       .result = 1},
+       .when = kBeforeTheFirstRead},
       {.what = "backup, a rename between every size and its bytes",
        .operation = kBackup,
        .when = kBeforeEveryRead,
@@ -396,18 +334,15 @@ TEST_F(PendingRenames, ListsChangedWhileACallRunsLoseNothing) {
       {.what = "backup, an entry replaced by one of the same size",
        .operation = kBackup,
        .when = kAfterTheFirstRead,
-       .change = kSameSizeOtherEntry,
-       .result = 1},
+       .change = kSameSizeOtherEntry},
       {.what = "backup, the list written again as another type",
        .operation = kBackup,
        .when = kAfterTheFirstRead,
-       .change = kOtherType,
-       .result = 1},
+       .change = kOtherType},
       {.what = "restore, the pending list carried out meanwhile",
        .operation = kRestore,
        .when = kAfterTheFirstRead,
-       .change = kDelete,
-       .result = 1},
+       .change = kDelete},
       {.what = "backup, one rename meanwhile, and parking again fails",
        .operation = kBackup,
        .when = kAfterTheFirstRead,
@@ -495,13 +430,13 @@ TEST_F(PendingRenames, FailuresLoseNothingAndALaterCallFinishes) {
     DWORD status;
     bool asLastError = false;
   };
-  struct Row {
+  struct Row {  // as ListsRow, with the failure made
     const char* what;
     Operation operation;
-    List parked, pending;
+    List parked = {}, pending = {};
     Failure failure;
-    int result;
-    List parkedAfter, pendingAfter;
+    int result = 1;
+    List parkedAfter = {}, pendingAfter = {};
   };
   const Row rows[] = {
       {.what = "restore without its merge block",
@@ -526,22 +461,17 @@ TEST_F(PendingRenames, FailuresLoseNothingAndALaterCallFinishes) {
       {.what = "restore whose deletion fails",
        .operation = kRestore,
        .parked = a,
-       .pending = kNone,
        .failure = {.function = "RegDeleteValueA", .nth = 0, .status = ERROR_ACCESS_DENIED},
-       .result = 1,
        .parkedAfter = a,
        .pendingAfter = a},
       {.what = "backup whose write fails",
        .operation = kBackup,
-       .parked = kNone,
        .pending = a,
        .failure = {.function = "RegSetValueExW", .nth = 0, .status = ERROR_ACCESS_DENIED},
        .result = 0,
-       .parkedAfter = kNone,
        .pendingAfter = a},
       {.what = "backup whose deletion fails",
        .operation = kBackup,
-       .parked = kNone,
        .pending = a,
        .failure = {.function = "RegDeleteValueA", .nth = 0, .status = ERROR_ACCESS_DENIED},
        .result = 0,
@@ -557,11 +487,9 @@ TEST_F(PendingRenames, FailuresLoseNothingAndALaterCallFinishes) {
        .pendingAfter = b},
       {.what = "backup when the key cannot be opened",
        .operation = kBackup,
-       .parked = kNone,
        .pending = a,
        .failure = {.function = "RegOpenKeyExA", .nth = 0, .status = ERROR_ACCESS_DENIED},
        .result = 0,
-       .parkedAfter = kNone,
        .pendingAfter = a},
   };
   for (const Row& row : rows) {
