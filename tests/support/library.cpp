@@ -11,6 +11,24 @@ const ExportInfo kExportTable[28] = {
 #undef QMIS_TEST_EXPORT_INFO
 };
 
+namespace {
+
+// A crash ends the test program with the exception's code as its exit code.
+// Under Wine an unhandled exception can otherwise end the program with exit
+// code 0 after the debugger's report, and a test run that crashed would pass.
+LONG WINAPI ExitWithTheExceptionCode(EXCEPTION_POINTERS* info) {
+  const DWORD code = info->ExceptionRecord->ExceptionCode;
+  std::fprintf(stderr, "crashed: exception 0x%08lX at %p\n", code,
+               info->ExceptionRecord->ExceptionAddress);
+  std::fflush(stderr);
+  TerminateProcess(GetCurrentProcess(), code);
+  return EXCEPTION_EXECUTE_HANDLER;
+}
+
+const bool g_crashesFail = (SetUnhandledExceptionFilter(ExitWithTheExceptionCode), true);
+
+}  // namespace
+
 std::string ProgramFolder() {
   char path[MAX_PATH];
   DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
