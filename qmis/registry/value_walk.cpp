@@ -15,6 +15,28 @@ bool ValueWalkGoesOn(HKEY key, LONG status, DWORD index) {
   return index + 1 < values;
 }
 
+LONG EnumValue(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* type, BYTE* data,
+               DWORD* dataSize) {
+  wchar_t wide[kPathBufferSize];
+  DWORD wideSize = kPathBufferSize;
+  const LONG status = RegEnumValueW(key, index, wide, &wideSize, nullptr, type, data, dataSize);
+  name[0] = '\0';
+  if (status != ERROR_SUCCESS) return status;
+  BOOL lossy = FALSE;
+  int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, name,
+                                  static_cast<int>(*nameSize), nullptr, &lossy);
+  // A code page without look-alikes (UTF-8) takes no such flag: it is exact.
+  if (bytes == 0 && GetLastError() == ERROR_INVALID_FLAGS)
+    bytes = WideCharToMultiByte(CP_ACP, 0, wide, -1, name, static_cast<int>(*nameSize), nullptr,
+                                nullptr);
+  if (bytes == 0 || lossy) {
+    name[0] = '\0';
+    return ERROR_NO_UNICODE_TRANSLATION;
+  }
+  *nameSize = static_cast<DWORD>(bytes) - 1;
+  return ERROR_SUCCESS;
+}
+
 void TerminateText(wchar_t* data, DWORD size) {
   // An odd count leaves half a unit: its other byte is cleared too.
   if (size % 2 != 0) reinterpret_cast<BYTE*>(data)[size] = 0;

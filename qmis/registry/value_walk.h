@@ -21,10 +21,12 @@ inline LONG WithinCapacity(LONG status, DWORD size, DWORD capacity) {
   return status == ERROR_SUCCESS && size > capacity ? ERROR_MORE_DATA : status;
 }
 
-inline LONG EnumValue(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* type, BYTE* data,
-                      DWORD* dataSize) {
-  return RegEnumValueA(key, index, name, nameSize, nullptr, type, data, dataSize);
-}
+// The ANSI walk reads names as the system keeps them, in UTF-16, and takes
+// one only when it converts to the code page exactly: the ANSI function would
+// hand back '?' or a look-alike ("ł" as "l"), which names another key. Such
+// an entry comes with ERROR_NO_UNICODE_TRANSLATION.
+LONG EnumValue(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* type, BYTE* data,
+               DWORD* dataSize);
 inline LONG EnumValue(HKEY key, DWORD index, wchar_t* name, DWORD* nameSize, DWORD* type,
                       BYTE* data, DWORD* dataSize) {
   return RegEnumValueW(key, index, name, nameSize, nullptr, type, data, dataSize);

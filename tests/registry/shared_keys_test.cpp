@@ -235,14 +235,14 @@ TEST_F(SharedKeys, ClaimListDeletedDuringTheWalkEndsIt) {
   EXPECT_EQ(Claim(p, k1, 1), 1);
   EXPECT_EQ(Claim(p, k2, 1), 1);
   hook().Replace(
-      "RegEnumValueA",
+      "RegEnumValueW",
       [this, p](const uint32_t* a) -> uint32_t {
         DeleteTree(HKEY_LOCAL_MACHINE, ClaimListPath(p));
-        return hook().CallReal("RegEnumValueA", a);
+        return hook().CallReal("RegEnumValueW", a);
       },
       2);
   EXPECT_EQ(Release(p), ERROR_FILE_NOT_FOUND);  // the list was already gone
-  EXPECT_LE(hook().Count("RegEnumValueA"), 3);
+  EXPECT_LE(hook().Count("RegEnumValueW"), 3);
 }
 
 // Where each call stands in the hook's record, by function and a string

@@ -49,6 +49,29 @@ TEST_F(Extensions, SavedTypeComesBackAndTheProductsTypeGoes) {
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, FileType(ext)));
 }
 
+// A listed name outside the code page is left alone: the ANSI functions
+// would take ".łx" as its look-alike ".lx" and hand back another extension.
+TEST_F(Extensions, NameOutsideTheCodePageNamesNoLookAlike) {
+  const std::string ext = TakeOver("lookalike", nullptr);
+  DeleteTree(HKEY_LOCAL_MACHINE, List());
+  std::string unicode = ext;
+  unicode.replace(unicode.find('l'), 1, "\xc5\x82");  // U+0142
+  SetStoredValue(HKEY_LOCAL_MACHINE, List(), unicode, Sz("listed"));
+  UnregisterAll();
+  EXPECT_EQ(ReadValue(HKEY_CLASSES_ROOT, ext, ""), Sz(FileType(ext)));
+  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, FileType(ext)));
+}
+
+// A code page that takes no look-alike flag (UTF-8) converts exactly: the
+// name is read without it.
+TEST_F(Extensions, CodePageWithoutLookAlikesReadsTheNameAsIs) {
+  const std::string ext = TakeOver("exact", nullptr);
+  hook().Fail("WideCharToMultiByte", 1, 0, ERROR_INVALID_FLAGS);
+  UnregisterAll();
+  hook().ClearRules();
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ext));
+}
+
 TEST_F(Extensions, WithoutASavedTypeTheExtensionKeyGoes) {
   const std::string ext = TakeOver("delete", nullptr);
   UnregisterAll();
@@ -129,7 +152,7 @@ TEST_F(Extensions, EmptyAndOverlongEntriesTouchNothingAndTheWalkGoesOn) {
 TEST_F(Extensions, MissingListDoesNothing) {
   DeleteTree(HKEY_LOCAL_MACHINE, ProductPath(product_));
   UnregisterAll();
-  EXPECT_EQ(hook().Count("RegEnumValueA"), 0);
+  EXPECT_EQ(hook().Count("RegEnumValueW"), 0);
   api().UnregisterExtensions(nullptr);
 }
 
