@@ -23,8 +23,11 @@ if ! ctest --preset coverage >"$build/ctest.log" 2>&1; then
 fi
 tail -n 3 "$build/ctest.log"
 mkdir -p "$build/html"
+# Counters updated by several threads at once (the many-threads test) can
+# give gcov a function summary it cannot express ("returned -479%"); gcovr
+# skips such a summary line, while the line and branch counts stay whole.
 gcovr --root "$root" --filter 'qmis/' --object-directory "$build" \
-  --gcov-executable i686-w64-mingw32-gcov-posix \
+  --gcov-executable i686-w64-mingw32-gcov-posix --gcov-ignore-parse-errors \
   --html-details "$build/html/index.html" --json "$build/coverage.json" --txt - \
   | sed -n '/^File/,$p'
 python3 "$root/scripts/coverage-check.py" "$build/coverage.json" "$root/scripts/coverage-branches.txt"
